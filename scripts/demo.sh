@@ -1,0 +1,12 @@
+#!/bin/sh
+# Installs the dependencies, builds the filter and runs it on a built-in sample job.
+set -e
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh build
+out=demo-output
+mkdir -p "$out"
+build/zelvar-make-raster --out "$out/sample.ras" --pages 3 --content text
+build/rastertoZelvar demo 1 "$(id -un)" "Sample job" 1 "" "$out/sample.ras" \
+  >"$out/sample.prn" 2>"$out/filter.log"
+echo "printer job: $out/sample.prn ($(wc -c <"$out/sample.prn") bytes); filter log: $out/filter.log"

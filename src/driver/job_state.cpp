@@ -1,0 +1,98 @@
+#include "driver/job_state.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "output/printer_output.h"
+#include "runtime/debug_log.h"
+#include "runtime/win_helpers.h"
+
+std::atomic<int> gMAX_THREAD{1};
+std::atomic<BOOL> gJbigThreadExit{FALSE};
+
+namespace {
+
+// Every store of a hand-over field bumps the generation and wakes all waiters.
+std::mutex gSlotMutex;
+std::condition_variable gSlotChanged;
+DWORD gSlotGeneration = 0;
+
+}  // namespace
+
+void NotifySlotChange() {
+  {
+    std::lock_guard<std::mutex> lock(gSlotMutex);
+    ++gSlotGeneration;
+  }
+  gSlotChanged.notify_all();
+}
+
+DWORD SlotChangeTicket() {
+  std::lock_guard<std::mutex> lock(gSlotMutex);
+  return gSlotGeneration;
+}
+
+void WaitSlotChange(DWORD ticket, DWORD timeoutMs) {
+  std::unique_lock<std::mutex> lock(gSlotMutex);
+  gSlotChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                        [ticket] { return gSlotGeneration != ticket; });
+}
+
+void SetSlotBitmap(JobInfo *slot, BYTE *bitmap) {
+  slot->lpbuf.store(bitmap, std::memory_order_release);
+  NotifySlotChange();
+}
+
+void SetSlotState(JobInfo *slot, DWORD state) {
+  slot->finish.store(state, std::memory_order_release);
+  NotifySlotChange();
+}
+
+void SetJbigThreadExit(BOOL value) {
+  gJbigThreadExit.store(value, std::memory_order_release);
+  NotifySlotChange();
+}
+
+void InitJobState(JobInfo *ring) {
+  for (int i = 0; i < kSlotCount; ++i) {
+    ring[i].PageIndex = static_cast<DWORD>(i);
+    ring[i].lpbuf.store(nullptr, std::memory_order_relaxed);
+    ring[i].finish.store(kSlotFree, std::memory_order_relaxed);
+    ring[i].PageThreadId = 0;
+  }
+  count_bytes = 0;
+  gOutputSize = 0;
+  gMAX_THREAD.store(1, std::memory_order_release);
+  SetJbigThreadExit(FALSE);
+}
+
+int SlotsForMemory(const cups_page_header2_t *h, uint64_t availableBytes) {
+  // Two bytes per raster pixel, four in two-colour mode, computed wide so it
+  // neither wraps nor reaches zero for a page of zero size.
+  uint64_t referSize = static_cast<uint64_t>(h->cupsWidth) * h->cupsHeight * 2;
+  if (h->cupsInteger[4] == 1)
+    referSize *= 2;
+  if (referSize == 0)
+    referSize = 1;
+  uint64_t slots = (availableBytes / 2) / referSize;
+  if (slots < 1)
+    slots = 1;
+  if (slots > static_cast<uint64_t>(kSlotCount))
+    slots = kSlotCount;
+  return static_cast<int>(slots);
+}
+
+int SizeSlotRing(const cups_page_header2_t *h) {
+  uint64_t referSize = static_cast<uint64_t>(h->cupsWidth) * h->cupsHeight * 2;
+  if (h->cupsInteger[4] == 1)
+    referSize *= 2;
+  DbgMsg("main::referSize = %llu", static_cast<unsigned long long>(referSize));
+  uint64_t memory = getTotalSystemMemory();
+  DbgMsg("getTotalSystemMemory = %llu", static_cast<unsigned long long>(memory));
+  int slots = SlotsForMemory(h, memory);
+  DbgMsg("gMAX_THREAD = %llu", static_cast<unsigned long long>(referSize ? memory / 2 / referSize : 0));
+  DbgMsg("gMAX_THREAD = %d", slots);
+  gMAX_THREAD.store(slots, std::memory_order_release);
+  return slots;
+}

@@ -1,0 +1,77 @@
+// Page slots and the job state the filter's threads share.
+//
+// A page travels from the main thread (raster reading) to its image thread and on
+// to the compression thread inside a JobInfo slot.  Ownership passes only through
+// the slot's `finish` and `lpbuf` values: every store of them is a release that
+// publishes what the storing thread wrote before, every load an acquire.  Each
+// store also wakes the threads waiting in WaitSlotChange, so a hand-over costs
+// microseconds instead of a poll interval.
+#pragma once
+
+#include <cups/raster.h>
+#include <pthread.h>
+
+#include <atomic>
+
+#include "runtime/win_types.h"
+
+constexpr int kSlotCount = 30;  // slots in the ring; gMAX_THREAD of them are used
+constexpr DWORD kPollMs = 300;  // longest pause between two looks of a wait
+
+// finish values
+constexpr DWORD kSlotFree = 0;
+constexpr DWORD kSlotInWork = 1;
+constexpr DWORD kSlotReady = 2;
+constexpr DWORD kSlotEndMark = 3;
+
+struct JobInfo {
+  DWORD PageIndex;
+  char jobID[260];
+  cups_raster_t *inras;
+  cups_page_header2_t inheader;
+  std::atomic<BYTE *> lpbuf;
+  DWORD page_width;
+  DWORD page_height;
+  DWORD linebyte;
+  DWORD pagesize;
+  DWORD linebyteLeft;
+  std::atomic<DWORD> finish;
+  pthread_t PageThreadId;
+  DWORD writebytes;
+};
+
+// Slots in use (1..30); page n lives in slot n % gMAX_THREAD.
+extern std::atomic<int> gMAX_THREAD;
+// Set to 1 by the main thread to stop the compression thread.
+extern std::atomic<BOOL> gJbigThreadExit;
+
+// Acquire loads and release stores (with a wake-up) of the hand-over fields.
+inline BYTE *SlotBitmap(const JobInfo *slot) {
+  return slot->lpbuf.load(std::memory_order_acquire);
+}
+inline DWORD SlotState(const JobInfo *slot) {
+  return slot->finish.load(std::memory_order_acquire);
+}
+void SetSlotBitmap(JobInfo *slot, BYTE *bitmap);
+void SetSlotState(JobInfo *slot, DWORD state);
+void SetJbigThreadExit(BOOL value);
+inline BOOL JbigThreadExitRequested() {
+  return gJbigThreadExit.load(std::memory_order_acquire);
+}
+inline int MaxThreads() { return gMAX_THREAD.load(std::memory_order_acquire); }
+
+// Waits: take a ticket, test the condition, and if it does not hold yet call
+// WaitSlotChange with the ticket.  It returns as soon as any hand-over field was
+// stored after the ticket was taken, or after timeoutMs.
+DWORD SlotChangeTicket();
+void WaitSlotChange(DWORD ticket, DWORD timeoutMs);
+void NotifySlotChange();
+
+// Initialises all 30 slots and the shared counters before the compression
+// thread starts.
+void InitJobState(JobInfo *ring);
+
+// Sizes gMAX_THREAD from the first page header and the available memory.
+int SizeSlotRing(const cups_page_header2_t *firstHeader);
+// The pure rule behind SizeSlotRing: slots for a given free memory figure.
+int SlotsForMemory(const cups_page_header2_t *firstHeader, uint64_t availableBytes);

@@ -1,0 +1,12 @@
+// Clustered-dot screening of an 8-bit grey page to 1 bit per pixel under the
+// tone curve chosen by the print density.
+#pragma once
+
+#include "runtime/win_types.h"
+
+struct JobInfo;
+
+// Tone-curve exponents, indexed by density (economy mode uses index 2).
+extern const float gammaVal[10];
+
+BOOL ApplyHalftone(JobInfo *lpJob);

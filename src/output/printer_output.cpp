@@ -1,0 +1,44 @@
+#include "output/printer_output.h"
+
+#include <errno.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "runtime/status_messages.h"
+
+DWORD count_bytes = 0;
+int gOutputSize = 0;
+
+static std::atomic<int> gPrinterFd{1};
+static std::atomic<BOOL> gPrinterFailed{FALSE};
+
+void SetPrinterOutputFd(int fd) { gPrinterFd.store(fd, std::memory_order_relaxed); }
+
+BOOL PrinterOutputFailed() { return gPrinterFailed.load(std::memory_order_acquire); }
+
+void ResetPrinterOutput() { gPrinterFailed.store(FALSE, std::memory_order_release); }
+
+BOOL WriteToPrinter(const void *data, size_t len) {
+  if (PrinterOutputFailed())
+    return FALSE;
+  const char *p = static_cast<const char *>(data);
+  size_t left = len;
+  int fd = gPrinterFd.load(std::memory_order_relaxed);
+  while (left > 0) {
+    ssize_t n = write(fd, p, left);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      int err = n < 0 ? errno : EIO;
+      gPrinterFailed.store(TRUE, std::memory_order_release);
+      ReportError("Unable to write print data: %s", strerror(err));
+      return FALSE;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  count_bytes += static_cast<DWORD>(len);
+  return TRUE;
+}

@@ -1,0 +1,24 @@
+// The printer connection: standard output, written whole or not at all.
+#pragma once
+
+#include <cstddef>
+
+#include "runtime/win_types.h"
+
+// Bytes written to the printer so far (modulo 2^32); one writer at a time.
+extern DWORD count_bytes;
+// Running total of PJL command text lengths, for the log.
+extern int gOutputSize;
+
+// Where printer bytes go; standard output unless a test or front end says otherwise.
+void SetPrinterOutputFd(int fd);
+
+// Writes all `len` bytes, retrying short and interrupted writes, and adds them to
+// count_bytes.  On a real error it logs an "ERROR:" line once, remembers the
+// failure and returns FALSE; later calls then write nothing and return FALSE.
+BOOL WriteToPrinter(const void *data, size_t len);
+
+// TRUE once a write to the printer has failed: the job can no longer be whole.
+BOOL PrinterOutputFailed();
+// Forgets an earlier failure (for a new job in the same process).
+void ResetPrinterOutput();

@@ -1,0 +1,36 @@
+#include "runtime/status_messages.h"
+
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+void Report(const char *prefix, const char *format, va_list ap) {
+  char text[2048];
+  vsnprintf(text, sizeof text, format, ap);
+  char line[sizeof text + 16];
+  int n = snprintf(line, sizeof line, "%s: %s\n", prefix, text);
+  if (n > 0) {
+    size_t len = static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1;
+    ssize_t ignored = write(2, line, len);
+    (void)ignored;
+  }
+}
+
+}  // namespace
+
+void ReportError(const char *format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  Report("ERROR", format, ap);
+  va_end(ap);
+}
+
+void ReportInfo(const char *format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  Report("INFO", format, ap);
+  va_end(ap);
+}

@@ -1,0 +1,5 @@
+// Lines for the CUPS scheduler besides the debug log: "ERROR:", "INFO:" and "PAGE:".
+#pragma once
+
+void ReportError(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void ReportInfo(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,89 @@
+#include "runtime/win_helpers.h"
+
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+constexpr DWORD bufsize = 60000;  // bytes handled per step of the fill and move helpers
+}
+
+void FillMemory(void *dest, DWORD count, short fbyte) {
+  BYTE *p = static_cast<BYTE *>(dest);
+  for (DWORD i = 0; i < count;) {
+    DWORD step = count - i < bufsize ? count - i : bufsize;
+    memset(p + i, fbyte & 0xFF, step);
+    i += step;
+  }
+}
+
+void ZeroMemory(void *dest, DWORD count) { FillMemory(dest, count, 0); }
+
+void MoveMemory(void *dest, const void *src, DWORD count) {
+  BYTE *d = static_cast<BYTE *>(dest);
+  const BYTE *s = static_cast<const BYTE *>(src);
+  for (DWORD i = 0; i < count;) {
+    DWORD step = count - i < bufsize ? count - i : bufsize;
+    memmove(d + i, s + i, step);
+    i += step;
+  }
+}
+
+void CopyMemory(void *dest, const void *src, DWORD count) { MoveMemory(dest, src, count); }
+
+void Sleep(DWORD msec) { usleep(static_cast<useconds_t>(msec * 1000u)); }
+
+BOOL DeleteFile(const char *fname) { return remove(fname) == 0 ? TRUE : FALSE; }
+
+HGLOBAL GlobalAlloc(int, int64_t msize) {
+  if (msize < 0)
+    return nullptr;
+  return malloc(static_cast<size_t>(msize));
+}
+
+HGLOBAL GlobalFree(HGLOBAL hmem) {
+  free(hmem);
+  return nullptr;
+}
+
+uint64_t getTotalSystemMemory() {
+  long pages = sysconf(_SC_AVPHYS_PAGES);
+  long page_size = sysconf(_SC_PAGESIZE);
+  if (pages < 0 || page_size < 0)
+    return 0;
+  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
+}
+
+int str2Int(const char *string) {
+  // Digits from the start of the text, no sign, no blanks.  The value wraps like
+  // the unsigned arithmetic it is done in rather than overflowing.
+  unsigned value = 0;
+  for (const char *p = string; p && *p >= '0' && *p <= '9'; ++p)
+    value = value * 10u + static_cast<unsigned>(*p - '0');
+  return static_cast<int>(value);
+}
+
+DWORD GetTickCount() {
+  struct timeval tv;
+  gettimeofday(&tv, nullptr);
+  uint64_t ms = static_cast<uint64_t>(tv.tv_sec) * 1000u + static_cast<uint64_t>(tv.tv_usec) / 1000u;
+  return static_cast<DWORD>(ms);
+}
+
+WORD GetBMPBytesPerLine(LONG bitcolor, LONG width) {
+  switch (bitcolor) {
+    case 1:
+      return static_cast<WORD>(((width + 7) / 8 + 3) / 4 * 4);
+    case 4:
+      return static_cast<WORD>(((width + 1) / 2 + 3) / 4 * 4);
+    case 8:
+      return static_cast<WORD>((width + 3) / 4 * 4);
+    case 24:
+      return static_cast<WORD>((3 * width + 3) / 4 * 4);
+    default:
+      return 0;
+  }
+}

@@ -1,0 +1,20 @@
+// Scalar type names shared by the whole filter.
+#pragma once
+
+#include <cstdint>
+
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef int32_t BOOL;
+typedef void *HGLOBAL;
+typedef char TCHAR;
+typedef BYTE *LPBYTE;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif

@@ -1,0 +1,1 @@
+#include "job_parser.h"

@@ -1,0 +1,132 @@
+// zelvar-make-raster: writes a CUPS raster job for the demo, the benchmark and
+// manual tests, with libcups's own raster writer.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "test_raster.h"
+
+static void Usage() {
+  fprintf(stderr,
+          "Usage: zelvar-make-raster --out FILE [--pages N] [--size letter|a4|a5|a6|legal|WxH]\n"
+          "         [--dpi N] [--depth 8|24] [--content blank|mark|text|photo]\n"
+          "         [--duplex] [--tumble] [--copies N] [--collate] [--two-colour]\n"
+          "         [--density N] [--toner-save] [--invert] [--mirror] [--scale]\n"
+          "         [--margins] [--media-type N] [--tray N] [--compressed]\n"
+          "  WxH is the sheet in points.  --margins gives the page a 12-point imaging box\n"
+          "  (the raster then covers only the printable area, as CUPS sends it).\n");
+}
+
+static bool SheetSize(const char *name, unsigned &w, unsigned &h) {
+  struct {
+    const char *name;
+    unsigned w, h;
+  } sizes[] = {{"letter", 612, 792}, {"a4", 595, 842}, {"a5", 420, 595},
+               {"a6", 297, 420},     {"legal", 612, 1008}};
+  for (auto &s : sizes)
+    if (strcmp(name, s.name) == 0) {
+      w = s.w;
+      h = s.h;
+      return true;
+    }
+  return sscanf(name, "%ux%u", &w, &h) == 2 && w > 0 && h > 0;
+}
+
+int main(int argc, char **argv) {
+  std::string out, content = "mark";
+  unsigned pages = 1, dpi = 600, depth = 24, copies = 1, wPt = 612, hPt = 792;
+  int density = 3, mediaType = 0, tray = 250;
+  bool duplex = false, tumble = false, collate = false, twoColour = false, tonerSave = false,
+       invert = false, mirror = false, scale = false, margins = false, compressed = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto next = [&]() -> const char * {
+      if (i + 1 >= argc) {
+        Usage();
+        exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "--out") out = next();
+    else if (a == "--pages") pages = atoi(next());
+    else if (a == "--size") {
+      if (!SheetSize(next(), wPt, hPt)) {
+        Usage();
+        return 2;
+      }
+    } else if (a == "--dpi") dpi = atoi(next());
+    else if (a == "--depth") depth = atoi(next());
+    else if (a == "--content") content = next();
+    else if (a == "--duplex") duplex = true;
+    else if (a == "--tumble") tumble = true;
+    else if (a == "--copies") copies = atoi(next());
+    else if (a == "--collate") collate = true;
+    else if (a == "--two-colour") twoColour = true;
+    else if (a == "--density") density = atoi(next());
+    else if (a == "--toner-save") tonerSave = true;
+    else if (a == "--invert") invert = true;
+    else if (a == "--mirror") mirror = true;
+    else if (a == "--scale") scale = true;
+    else if (a == "--margins") margins = true;
+    else if (a == "--media-type") mediaType = atoi(next());
+    else if (a == "--tray") tray = atoi(next());
+    else if (a == "--compressed") compressed = true;
+    else {
+      Usage();
+      return 2;
+    }
+  }
+  if (out.empty() || (depth != 8 && depth != 24) || dpi == 0) {
+    Usage();
+    return 2;
+  }
+  std::vector<testraster::Page> job;
+  for (unsigned n = 0; n < pages; ++n) {
+    cups_page_header2_t h;
+    if (margins) {
+      unsigned pw = (wPt - 24) * dpi / 72, ph = (hPt - 24) * dpi / 72;
+      h = testraster::MakeHeader(pw, ph, depth, dpi);
+      h.PageSize[0] = wPt;
+      h.PageSize[1] = hPt;
+      h.ImagingBoundingBox[0] = h.ImagingBoundingBox[1] = 12;
+      h.ImagingBoundingBox[2] = wPt - 12;
+      h.ImagingBoundingBox[3] = hPt - 12;
+    } else {
+      h = testraster::SheetHeader(wPt, hPt, depth, dpi);
+    }
+    h.Duplex = duplex ? CUPS_TRUE : CUPS_FALSE;
+    h.Tumble = tumble ? CUPS_TRUE : CUPS_FALSE;
+    h.NumCopies = copies;
+    h.Collate = collate ? CUPS_TRUE : CUPS_FALSE;
+    h.cupsCompression = density;
+    h.cupsInteger[0] = tonerSave;
+    h.cupsInteger[1] = invert;
+    h.cupsInteger[2] = mirror;
+    h.cupsInteger[3] = scale ? 1 : 0;
+    h.cupsInteger[4] = twoColour ? 1 : 0;
+    h.cupsMediaType = mediaType;
+    h.MediaPosition = tray;
+    testraster::Page p = testraster::WhitePage(h);
+    if (content == "text")
+      testraster::DrawTextLike(p, n + 1);
+    else if (content == "photo")
+      testraster::DrawPhotoLike(p, n + 1);
+    if (content != "blank")
+      testraster::DrawPageMark(p, n);
+    if (twoColour && depth == 24) {
+      // A red band under the marks, so the red plane has something to print.
+      unsigned y = h.cupsHeight / 4;
+      testraster::FillRect(p, h.cupsWidth / 10, y, h.cupsWidth * 8 / 10, h.cupsHeight / 40, 230,
+                           20, 20);
+    }
+    job.push_back(std::move(p));
+  }
+  if (!testraster::WriteRasterFile(out, job,
+                                   compressed ? CUPS_RASTER_WRITE_COMPRESSED : CUPS_RASTER_WRITE)) {
+    perror(out.c_str());
+    return 1;
+  }
+  return 0;
+}
