@@ -1,8 +1,9 @@
 #!/bin/sh
-# Installs every Debian package the build, the tests, the demo and the benchmark use.
+# Installs every Debian package the build, the tests, the demo and the benchmark
+# use: the union of the lists in scripts/packages/.
 set -e
-PACKAGES="build-essential cmake pkg-config clang libclang-rt-14-dev googletest libgtest-dev
-  libcups2-dev libcupsimage2-dev libjbig-dev libpng-dev"
+cd "$(dirname "$0")"
+PACKAGES=$(cat packages/*.list | sed 's/#.*//' | tr -s ' \n' '  ')
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

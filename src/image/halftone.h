@@ -6,7 +6,4 @@
 
 struct JobInfo;
 
-// Tone-curve exponents, indexed by density (economy mode uses index 2).
-extern const float gammaVal[10];
-
 BOOL ApplyHalftone(JobInfo *lpJob);

@@ -1,0 +1,1 @@
+# Install rules for the driver (filter, PPD, inspector).
