@@ -33,18 +33,21 @@
 // 2. Values per position.  Lay the 16384 levels of H out in ascending order
 //    and rank the 64 positions of the base cell by their base threshold.  The
 //    position of rank r takes the 256 levels at sorted indices 256r..256r+255.
-//    Each position so gets a window of at most 5 consecutive levels around its
-//    base value, and in every cell a position with a lower base threshold never
-//    gets a higher value than one with a higher base threshold.
+//    Each position so gets four or five neighbouring levels around its base
+//    value (the program stops if they ever span more than 5), and in every
+//    cell a position with a lower base threshold never gets a higher value
+//    than one with a higher base threshold.
 // 3. Values per cell.  At each position the 256 levels go to the 256 cells in
 //    ascending order of the cell rank
 //        rank(cy, cx) = 16 * B[cy mod 4][cx mod 4] + B[cy div 4][cx div 4],
-//    B the 4 x 4 dispersed-dot order.  The first term gives the sixteen cells
-//    of a 4 x 4 block sixteen consecutive slices of the sorted levels, so the
-//    offsets repeat every 4 cells (32 pixels); where a slice straddles two
-//    levels, the second term decides which of its 16 cells get the higher
-//    level, which scatters small deviations so that the matrix repeats only
-//    every 128 pixels.
+//    B the 4 x 4 dispersed-dot order (the rank is the 16 x 16 dispersed-dot
+//    order).  The first term orders the cells within every 4 x 4 block of
+//    cells, so the offsets form a dispersed pattern there; the sixteen cells
+//    that lie 4 cells (32 pixels) apart share one slice of 16 consecutive
+//    sorted levels and so mostly get the same level.  Where a slice straddles
+//    two levels, the second term decides which of those cells get the higher
+//    one: a one-level deviation, scattered over the tile, so that the matrix
+//    repeats only every 128 pixels.
 // 4. Fixed cells.  Cell (0, 0) is the base cell itself, and row 0 of cells
 //    (0, 1) and (0, 2) has the measured values below.  These values are taken
 //    out of their positions' levels first; the other cells share the rest as in
