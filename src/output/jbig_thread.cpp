@@ -64,10 +64,10 @@ BOOL BuildPageRecord(const JobInfo *slot, BYTE *bitmap, JbigOutputArea *record) 
 void *JbigThread(void *param) {
   JobInfo *ring = static_cast<JobInfo *>(param);
   DWORD jobtick = GetTickCount();
-  for (int i = 0; i < kSlotCount; ++i) {
+  // Only the hand-over state is read here: the main thread may already be filling
+  // slot 0's other fields.
+  for (int i = 0; i < kSlotCount; ++i)
     DbgMsg("JbigThread::[%d]finish = %u", i, SlotState(&ring[i]));
-    DbgMsg("JbigThread::[%d]PageIndex = %u", i, ring[i].PageIndex);
-  }
   DWORD CurrentPage = 0;
   BOOL outputStopped = FALSE;
   while (!JbigThreadExitRequested()) {

@@ -34,6 +34,15 @@ enum { kDocName, kUserName, kHostName, kPrinterName, kCopies, kLocation, kTextCo
 // "@PJL COMMENT Copies," (20), and CR LF.
 constexpr size_t kTextLineFixed[kTextCount] = {15, 15, 15, 15, 22, 15};
 
+// A raster header's yes/no field as the number it holds: a job may send values
+// other than 0 and 1 (Duplex 2), which the enum type cannot be loaded as.
+unsigned FlagValue(const cups_bool_t &field) {
+  unsigned v;
+  static_assert(sizeof v == sizeof field);
+  memcpy(&v, &field, sizeof v);
+  return v;
+}
+
 // A header block under construction in outCmdBuf.
 struct BlockBuilder {
   char *out;
@@ -92,11 +101,11 @@ void AppendHeaderLines(BlockBuilder *b, const cups_page_header2_t *h, const char
   AppendLine(b, "@PJL SET DENSITY=%d\r\n", static_cast<int>(h->cupsCompression + 1));
   AppendLine(b, "@PJL SET AUTOSELECT=%s\r\n",
              h->MediaPosition == static_cast<unsigned>(kAutoSelectTray) ? "ON" : "OFF");
-  AppendLine(b, "@PJL SET DUPLEX=%s\r\n", h->Duplex == 1 ? "ON" : "OFF");
-  AppendLine(b, "@PJL SET DUPLEXTYPE=%s\r\n", h->Tumble != 0 ? "CALENDAR" : "BOOKLET");
+  AppendLine(b, "@PJL SET DUPLEX=%s\r\n", FlagValue(h->Duplex) == 1 ? "ON" : "OFF");
+  AppendLine(b, "@PJL SET DUPLEXTYPE=%s\r\n", FlagValue(h->Tumble) != 0 ? "CALENDAR" : "BOOKLET");
   AppendLine(b, "@PJL SET RESOLUTION=%d\r\n", static_cast<int>(h->HWResolution[0]));
   AppendLine(b, "@PJL SET COPIES=%d\r\n",
-             (h->Collate != 0 || bDriverDoCollate) ? 1 : static_cast<int>(h->NumCopies));
+             (FlagValue(h->Collate) != 0 || bDriverDoCollate) ? 1 : static_cast<int>(h->NumCopies));
   AppendLine(b, "@PJL SET MEDIASOURCE=%s\r\n", "TRAY1");
   AppendLine(b, "@PJL SET JUSTIFIED=%s\r\n", "LEFT");
   AppendLine(b, "@PJL SET MIRROR=%s\r\n", "OFF");
