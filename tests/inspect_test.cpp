@@ -158,11 +158,12 @@ TEST(JobParser, AcceptsJclTextBeforeTheTrailerOfAJobWithoutPages) {
   ASSERT_TRUE(job.ok);
   std::vector<uint8_t> nopages(good.begin(), good.begin() + static_cast<long>(job.pages[0].offset));
   nopages.insert(nopages.end(), good.begin() + static_cast<long>(job.trailer_offset), good.end());
-  // Keep the 512-byte rule: the fixed trailer is 70 bytes.
-  if (nopages.size() % 512 == 0) GTEST_SKIP() << "length happens to need the alignment comment";
+  // One more JCL byte if the shorter job would end on a 512-byte boundary.
+  if (nopages.size() % 512 == 0)
+    nopages.insert(nopages.begin() + static_cast<long>(job.jcl_offset + 1), 'J');
   inspect::ParsedJob r = Parse(nopages);
   ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(r.jcl_text, "@PJL INFO\r\n");
+  EXPECT_EQ(r.jcl_text.substr(r.jcl_text.size() - 11), "@PJL INFO\r\n");
   EXPECT_TRUE(r.pages.empty());
 }
 

@@ -121,22 +121,6 @@ TEST(JbigCompress, RandomPageLargerThanItsBitmapIsCompleteAndDecodes) {
   EXPECT_EQ(out.bits, bits);
 }
 
-TEST(JbigCompress, AppendsAfterWhatTheAreaHoldsAlready) {
-  const uint32_t w = 64, h = 64;
-  std::vector<uint8_t> bits = RandomBits(w / 8 * h, 11);
-  JbigOutputArea area;
-  const uint8_t prefix[5] = {1, 2, 3, 4, 5};
-  ASSERT_TRUE(AppendToOutputArea(&area, prefix, sizeof prefix));
-  std::vector<uint8_t> input = bits;
-  int64_t n =
-      Ferrun_JBIGCompression(w, h, input.data(), &area, nullptr, nullptr, 0, kJbigOptions, 1);
-  ASSERT_GT(n, 0);
-  ASSERT_EQ(area.size, sizeof prefix + static_cast<size_t>(n));
-  EXPECT_EQ(memcmp(area.data, prefix, sizeof prefix), 0);
-  Compressed alone = Compress(bits, w, h);
-  EXPECT_TRUE(std::equal(alone.stream.begin(), alone.stream.end(), area.data + sizeof prefix));
-}
-
 TEST(JbigCompress, WidthNotAMultipleOfEightClearsOnlyThePaddingBits) {
   const uint32_t w = 13, h = 40;  // two bytes a row, three padding bits
   std::vector<uint8_t> bits = RandomBits(2 * h, 12);

@@ -39,18 +39,6 @@ TEST(PageHeader, A4ExampleComesOutByteForByte) {
   EXPECT_EQ(Header(slot.get(), 12345, 1000), expect);
 }
 
-TEST(PageHeader, DatasizeIsLinebyteTimesHeightWhateverTheCompressedSize) {
-  auto slot = A4Slot();
-  slot->page_width = 4960;
-  slot->page_height = 7008;
-  slot->linebyte = 620;
-  for (DWORD comp : {2u, 99999u}) {
-    std::vector<uint8_t> h = Header(slot.get(), comp);
-    EXPECT_EQ(h[12] | h[13] << 8 | h[14] << 16 | h[15] << 24, 4344960);
-    EXPECT_EQ(h[16] | h[17] << 8 | h[18] << 16 | h[19] << 24, static_cast<int>(comp));
-  }
-}
-
 TEST(PageHeader, PaperCodeComesFromTheExactPortraitSize) {
   struct Case {
     unsigned w, h;

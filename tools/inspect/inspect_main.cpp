@@ -45,17 +45,22 @@ void PrintHeader(const inspect::ParsedJob &job) {
   if (job.header_lines.empty()) return;
   printf("header block at offset %zu, %zu bytes\n", inspect::kHeaderBlockOffset, job.header_size);
   const inspect::HeaderComments &c = job.comments;
-  printf("  job name   %s\n", job.job_name.c_str());
-  printf("  title      %s\n", Printable(c.title).c_str());
-  printf("  user       %s\n", Printable(c.user).c_str());
-  printf("  host       %s\n", Printable(c.host).c_str());
-  printf("  queue      %s\n", Printable(c.queue).c_str());
-  printf("  date       %s %s\n", c.date.c_str(), c.time.c_str());
-  if (c.jbigOptions >= 0) printf("  JBIG       options %d\n", c.jbigOptions);
-  printf("  copies     %s\n", Printable(c.copies).c_str());
-  printf("  location   %s\n", Printable(c.location).c_str());
-  for (const auto &[name, value] : job.settings)
-    printf("  %-10s %s\n", name.c_str(), value.c_str());
+  printf("  job name    %s\n", job.job_name.c_str());
+  printf("  title       %s\n", Printable(c.title).c_str());
+  printf("  user        %s\n", Printable(c.user).c_str());
+  printf("  host        %s\n", Printable(c.host).c_str());
+  printf("  queue       %s\n", Printable(c.queue).c_str());
+  printf("  date        %s %s\n", c.date.c_str(), c.time.c_str());
+  if (c.jbigOptions >= 0) printf("  JBIG        options %d\n", c.jbigOptions);
+  printf("  copies      %s\n", Printable(c.copies).c_str());
+  printf("  location    %s\n", Printable(c.location).c_str());
+  // Settings in the order the printer reads them.
+  for (const inspect::HeaderLine &line : job.header_lines) {
+    if (line.text.rfind("@PJL SET ", 0) != 0) continue;
+    std::string name = line.text.substr(9, line.text.find('=') - 9);
+    const std::string *value = inspect::FindSetting(job, name);
+    if (value != nullptr) printf("  %-11s %s\n", name.c_str(), value->c_str());
+  }
   if (job.has_jcl)
     printf("JCL text at offset %zu, %zu bytes: %s\n", job.jcl_offset, job.jcl_text.size() + 1,
            Printable(job.jcl_text).c_str());
