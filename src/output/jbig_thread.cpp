@@ -1,25 +1,105 @@
-// Stand-in until the compression thread lands: releases pages in page order.
 #include "output/jbig_thread.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "driver/job_state.h"
+#include "image/bit_ops.h"
+#include "output/page_record.h"
+#include "output/printer_output.h"
+#include "runtime/debug_log.h"
+#include "runtime/status_messages.h"
+#include "runtime/win_helpers.h"
+
+namespace {
+
+// Sends a finished record on its way: straight to the printer.
+BOOL EmitPageRecord(const JbigOutputArea *record) {
+  return WriteToPrinter(record->data, record->size);
+}
+
+// Compresses, frames and emits the page in `slot`.
+void OutputPage(const JobInfo *slot, BYTE *bitmap, DWORD CurrentPage) {
+  JbigOutputArea record;
+  if (!BuildPageRecord(slot, bitmap, &record)) {
+    ReportError("Unable to compress page %u", CurrentPage + 1);
+    return;
+  }
+  DbgMsg("JbigThread::page data outsize = %zu", record.size);
+  EmitPageRecord(&record);
+}
+
+}  // namespace
+
+BOOL BuildPageRecord(const JobInfo *slot, BYTE *bitmap, JbigOutputArea *record) {
+  size_t ByteNo = static_cast<size_t>(slot->linebyte) * slot->page_height;
+  // The bitmap's size is what the stream usually stays well below; the area grows
+  // for a page that compresses badly.
+  if (!ReserveOutputArea(record, ByteNo + kPageRecordPrefix)) return FALSE;
+  record->size = 0;
+  BYTE prefix[kPageRecordPrefix] = {};
+  AppendToOutputArea(record, prefix, sizeof prefix);
+
+  DWORD blackDots = Prnt_CountBlackDots(bitmap, static_cast<long>(ByteNo));
+  DWORD tick = GetTickCount();
+  DbgMsg("main::outsize %zu", ByteNo + kPageRecordPrefix);
+  DbgMsg("JbigThread::start");
+  DbgMsg("JbigThread::page_width %u", slot->page_width);
+  DbgMsg("JbigThread::page_height %u", slot->page_height);
+  int64_t TotalOutLen = 0, OutJBGDataTimes = 0;
+  int64_t CompressSize =
+      Ferrun_JBIGCompression(slot->page_width, slot->page_height, bitmap, record, &TotalOutLen,
+                             &OutJBGDataTimes, kJbigOrder, kJbigOptions, 1);
+  DbgMsg("JbigThread::option = %d", kJbigOptions);
+  DbgMsg("JbigThread::Finish, using %f sec", (GetTickCount() - tick) / 1000.0);
+  DbgMsg("JbigThread::CompressSize = %lld", static_cast<long long>(CompressSize));
+  if (CompressSize < 0 || CompressSize > 0xFFFFFFFF) return FALSE;
+
+  memcpy(record->data, kPageRecordStart, sizeof kPageRecordStart);
+  PJL_WritePageHeader(slot, record->data + sizeof kPageRecordStart,
+                      static_cast<DWORD>(CompressSize), blackDots);
+  return TRUE;
+}
 
 void *JbigThread(void *param) {
   JobInfo *ring = static_cast<JobInfo *>(param);
+  DWORD jobtick = GetTickCount();
+  // Only the hand-over state is read here: the main thread may already be filling
+  // slot 0's other fields.
+  for (int i = 0; i < kSlotCount; ++i)
+    DbgMsg("JbigThread::[%d]finish = %u", i, SlotState(&ring[i]));
   DWORD CurrentPage = 0;
+  BOOL outputStopped = FALSE;
   while (!JbigThreadExitRequested()) {
     DWORD ticket = SlotChangeTicket();
-    JobInfo *slot = &ring[CurrentPage % static_cast<DWORD>(MaxThreads())];
+    DWORD index = CurrentPage % static_cast<DWORD>(MaxThreads());
+    DbgMsg("JbigThread::gJbigThreadExit = %d", 0);
+    DbgMsg("JbigThread::check buffer index = %u, CurrentPage = %u", index, CurrentPage);
+    JobInfo *slot = &ring[index];
+    DWORD finish = SlotState(slot);
+    DbgMsg("JbigThread::finish = %u", finish);
     BYTE *bitmap = SlotBitmap(slot);
-    if (bitmap == nullptr || SlotState(slot) != kSlotReady) {
+    if (bitmap == nullptr || finish != kSlotReady) {
       WaitSlotChange(ticket, kPollMs);
       continue;
     }
+
+    if (!outputStopped && PrinterOutputFailed()) {
+      DbgMsg("JbigThread::printer output failed, pages from %u on are released unwritten",
+             CurrentPage);
+      outputStopped = TRUE;
+    }
+    if (!outputStopped) OutputPage(slot, bitmap, CurrentPage);
+    DbgMsg("JbigThread::free index %u memory", index);
+
+    // The bitmap goes first: main's end wait takes a null lpbuf in the last page's
+    // slot as "every page written".
     free(bitmap);
     SetSlotBitmap(slot, nullptr);
     SetSlotState(slot, kSlotFree);
     ++CurrentPage;
   }
+  DbgMsg("JbigThread::job using %f sec", (GetTickCount() - jobtick) / 1000.0);
+  DbgMsg("JbigThread::exit print out %u pages", CurrentPage);
   return nullptr;
 }

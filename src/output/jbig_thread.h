@@ -2,5 +2,17 @@
 // compresses them and writes their page records.
 #pragma once
 
-// param: the address of slot 0 of the ring.
+#include "output/jbig_compress.h"
+#include "runtime/win_types.h"
+
+struct JobInfo;
+
+// param: the address of slot 0 of the ring.  Runs until the exit flag is set.
+// Once a write to the printer has failed it no longer compresses or writes, but
+// still releases every page in order, so the main thread never waits for ever.
 void *JbigThread(void *param);
+
+// Builds the page record of the finished page in `slot` (bitmap `bitmap`) in
+// `record`: ESC E, the PageHeader and the JBIG stream.  FALSE when the page
+// cannot be encoded or memory runs short; the record is then not to be written.
+BOOL BuildPageRecord(const JobInfo *slot, BYTE *bitmap, JbigOutputArea *record);

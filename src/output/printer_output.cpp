@@ -1,10 +1,12 @@
 #include "output/printer_output.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <string.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "runtime/status_messages.h"
 
@@ -21,15 +23,17 @@ BOOL PrinterOutputFailed() { return gPrinterFailed.load(std::memory_order_acquir
 void ResetPrinterOutput() { gPrinterFailed.store(FALSE, std::memory_order_release); }
 
 BOOL WriteToPrinter(const void *data, size_t len) {
-  if (PrinterOutputFailed())
-    return FALSE;
+  // A printer connection that goes away must show as a failed write, not end the
+  // filter by SIGPIPE before it can report the error.
+  static std::once_flag ignorePipeSignal;
+  std::call_once(ignorePipeSignal, [] { signal(SIGPIPE, SIG_IGN); });
+  if (PrinterOutputFailed()) return FALSE;
   const char *p = static_cast<const char *>(data);
   size_t left = len;
   int fd = gPrinterFd.load(std::memory_order_relaxed);
   while (left > 0) {
     ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR)
-      continue;
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       int err = n < 0 ? errno : EIO;
       gPrinterFailed.store(TRUE, std::memory_order_release);

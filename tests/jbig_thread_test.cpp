@@ -1,0 +1,191 @@
+// The compression thread: pages in order, records that decode back to the
+// bitmaps that went in, and a printer that goes away.
+#include "output/jbig_thread.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <bit>
+#include <chrono>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "driver/job_state.h"
+#include "job_parser.h"
+#include "output/pjl_framing.h"
+#include "output/printer_output.h"
+#include "page_decoder.h"
+#include "printer_job_fixture.h"
+
+namespace {
+
+uint64_t SetBits(const std::vector<uint8_t> &bits) {
+  uint64_t n = 0;
+  for (uint8_t b : bits) n += static_cast<uint64_t>(std::popcount(b));
+  return n;
+}
+
+std::vector<testjob::Page> MixedPages() {
+  std::mt19937 rng(77);
+  std::vector<testjob::Page> pages;
+  pages.push_back(testjob::BlockPage(1024, 768, 1));
+  pages.push_back(testjob::BlankPage(992, 640));
+  pages.push_back(testjob::RandomPage(512, 256, &rng));  // compresses to more than its bitmap
+  testjob::Page two = testjob::BlockPage(640, 2 * 320, 2);
+  two.header.cupsInteger[4] = 1;  // black plane above red plane
+  pages.push_back(two);
+  pages.push_back(testjob::BlockPage(1024, 768, 3));
+  return pages;
+}
+
+// Every record decodes to its page and carries the page's numbers.
+void ExpectPagesMatch(const inspect::ParsedJob &job, const std::vector<testjob::Page> &pages) {
+  ASSERT_EQ(job.pages.size(), pages.size());
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const inspect::PageRecord &r = job.pages[i];
+    const testjob::Page &p = pages[i];
+    EXPECT_EQ(r.page_width, p.width) << i;
+    EXPECT_EQ(r.page_height, p.height) << i;
+    EXPECT_EQ(r.datasize, p.bits.size()) << i;
+    EXPECT_EQ(r.blackDots, SetBits(p.bits)) << i;
+    EXPECT_EQ(r.colors, p.header.cupsInteger[4] == 1 ? 2 : 1) << i;
+    inspect::Bitmap out;
+    std::string error;
+    ASSERT_TRUE(inspect::DecodePage(r, &out, &error)) << "page " << i << ": " << error;
+    EXPECT_EQ(out.bits, p.bits) << "page " << i;
+  }
+}
+
+}  // namespace
+
+TEST(JbigThread, PagesComeOutInOrderAndDecodeToTheBitmapsThatWentIn) {
+  std::vector<testjob::Page> pages = MixedPages();
+  for (int slots : {1, 3, 30}) {
+    testjob::OutputCapture out;
+    testjob::WriteJob(pages, slots);
+    std::vector<uint8_t> bytes = out.Bytes();
+    inspect::ParsedJob job = inspect::ParseJob(bytes);
+    ASSERT_TRUE(job.ok) << job.error << " at " << job.error_offset;
+    ExpectPagesMatch(job, pages);
+    EXPECT_EQ(count_bytes, bytes.size());
+    EXPECT_NE(bytes.size() % 512, 0u);
+    EXPECT_FALSE(PrinterOutputFailed());
+
+    // The blank page is the bare stripe end; the random page outgrew its bitmap.
+    EXPECT_EQ(job.pages[1].compsize, 2u);
+    EXPECT_EQ(job.pages[1].data[0], 0xFF);
+    EXPECT_EQ(job.pages[1].data[1], 0x02);
+    EXPECT_GT(job.pages[2].compsize, job.pages[2].datasize);
+    // Records follow each other with nothing between them.
+    for (size_t i = 1; i < job.pages.size(); ++i)
+      EXPECT_EQ(job.pages[i].offset, job.pages[i - 1].data_offset + job.pages[i - 1].compsize);
+  }
+}
+
+TEST(JbigThread, JobThatWouldEndOn512BytesGetsTheAlignmentComment) {
+  std::vector<testjob::Page> pages = {testjob::BlockPage(1024, 512, 4),
+                                      testjob::BlockPage(1024, 512, 5)};
+  // The record lengths, to choose a JCL text that puts the end on a boundary.
+  size_t records = 0;
+  for (const testjob::Page &p : pages) {
+    std::vector<uint8_t> copy = p.bits;
+    JbigOutputArea area;
+    int64_t n = Ferrun_JBIGCompression(p.width, p.height, copy.data(), &area, nullptr, nullptr,
+                                       kJbigOrder, kJbigOptions, 1);
+    ASSERT_GT(n, 0);
+    records += 34 + static_cast<size_t>(n);
+  }
+  testjob::OutputCapture out;
+  count_bytes = 0;
+  PJL_WriteStartJobCmd_Zelvar(&pages[0].header, 1, "q", "u", "t", "1", FALSE, "");
+  size_t before = count_bytes + 1 + records + 70;  // ESC of the JCL text, pages, trailer
+  size_t jcl = 512 - before % 512;
+  std::string text = "\x1b" + std::string(jcl, 'J');
+  ASSERT_TRUE(WriteToPrinter(text.data(), text.size()));
+  testjob::RunCompressionThread(pages, 2);
+  PJL_WriteCloseJobCmd(&pages[0].header);
+
+  std::vector<uint8_t> bytes = out.Bytes();
+  EXPECT_EQ(bytes.size() % 512, 33u);
+  inspect::ParsedJob job = inspect::ParseJob(bytes);
+  ASSERT_TRUE(job.ok) << job.error << " at " << job.error_offset;
+  EXPECT_TRUE(job.alignment_comment);
+  EXPECT_EQ(job.jcl_text, std::string(jcl, 'J'));
+  ExpectPagesMatch(job, pages);
+}
+
+TEST(JbigThread, WithoutPagesItWritesNothingAndStops) {
+  testjob::OutputCapture out;
+  count_bytes = 0;
+  testjob::RunCompressionThread({}, 1);
+  EXPECT_TRUE(out.Bytes().empty());
+  EXPECT_EQ(count_bytes, 0u);
+}
+
+TEST(JbigThread, ReadySlotWithoutBitmapIsNotTaken) {
+  testjob::OutputCapture out;
+  std::unique_ptr<JobInfo[]> ring(new JobInfo[kSlotCount]());
+  InitJobState(ring.get());
+  testjob::Page page = testjob::BlockPage(256, 64, 6);
+  ring[0].inheader = page.header;
+  ring[0].page_width = page.width;
+  ring[0].page_height = page.height;
+  ring[0].linebyte = page.width / 8;
+  SetSlotState(&ring[0], kSlotReady);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, nullptr, JbigThread, ring.get()), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(SlotState(&ring[0]), kSlotReady);
+  EXPECT_TRUE(out.Bytes().empty());
+
+  BYTE *bitmap = static_cast<BYTE *>(malloc(page.bits.size()));
+  memcpy(bitmap, page.bits.data(), page.bits.size());
+  SetSlotBitmap(&ring[0], bitmap);
+  while (true) {
+    DWORD ticket = SlotChangeTicket();
+    if (SlotState(&ring[0]) == kSlotFree) break;
+    WaitSlotChange(ticket, kPollMs);
+  }
+  EXPECT_EQ(SlotBitmap(&ring[0]), nullptr);
+  SetJbigThreadExit(TRUE);
+  pthread_join(thread, nullptr);
+  std::vector<uint8_t> bytes = out.Bytes();
+  EXPECT_EQ(bytes.size(), count_bytes);
+  ASSERT_GT(bytes.size(), 36u);
+  EXPECT_EQ(bytes[0], 0x1B);
+  EXPECT_EQ(bytes[1], 0x45);
+}
+
+TEST(JbigThread, PrinterThatGoesAwayStopsOutputButEveryPageIsReleased) {
+  std::vector<testjob::Page> pages = MixedPages();
+  // A full disk, and a connection whose reader has gone (no SIGPIPE death).
+  for (const char *target : {"/dev/full", "pipe"}) {
+    int fds[2] = {-1, -1};
+    if (strcmp(target, "pipe") == 0) {
+      ASSERT_EQ(pipe(fds), 0);
+      close(fds[0]);
+    } else {
+      fds[1] = open(target, O_WRONLY);
+      ASSERT_GE(fds[1], 0);
+    }
+    ResetPrinterOutput();
+    SetPrinterOutputFd(fds[1]);
+    testing::internal::CaptureStderr();
+    auto start = std::chrono::steady_clock::now();
+    testjob::RunCompressionThread(pages, 2);  // returns only once every page is released
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::string err = testing::internal::GetCapturedStderr();
+    SetPrinterOutputFd(1);
+    close(fds[1]);
+    EXPECT_TRUE(PrinterOutputFailed()) << target;
+    EXPECT_LT(seconds, 5.0) << target;
+    // One error line, however many pages were still to come.
+    size_t first = err.find("ERROR: ");
+    ASSERT_NE(first, std::string::npos) << target;
+    EXPECT_EQ(err.find("ERROR: ", first + 1), std::string::npos) << err;
+    ResetPrinterOutput();
+  }
+}
