@@ -6,4 +6,9 @@
 
 struct JobInfo;
 
+// Screens the slot's 8-bit page in place: the 1-bit rows (GetBMPBytesPerLine(1,
+// page_width) bytes, leftmost pixel in the most significant bit, a set bit for a
+// light pixel) are packed from the start of the bitmap and `linebyte` is set to
+// their length.  FALSE, with the page unchanged, when the slot holds no usable
+// 8-bit page.
 BOOL ApplyHalftone(JobInfo *lpJob);

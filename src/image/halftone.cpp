@@ -1,0 +1,107 @@
+#include "image/halftone.h"
+
+#include "driver/job_state.h"
+#include "image/halftone_matrix.h"
+#include "image/tone_curve.h"
+#include "runtime/debug_log.h"
+#include "runtime/win_helpers.h"
+
+namespace {
+
+constexpr int kBrightness = 255;  // grey values are limited to this before the tone curve
+constexpr int kTileMask = kHalftoneTileSize - 1;
+
+// The page's threshold tile: the matrix under the tone curve, each entry raised
+// to at least 1.  A pixel is set where its grey value reaches the entry, so 0
+// never sets a bit and 255 always does (no entry exceeds 255).
+void BuildHalftoneTile(const BYTE gammatbl[256], BYTE tile[kHalftoneTileSize * kHalftoneTileSize]) {
+  for (int k = 0; k < kHalftoneTileSize * kHalftoneTileSize; ++k) {
+    BYTE t = FINE_TAry[k];
+    if (t < 1) t = 1;
+    if (t > 254) t = 254;
+    BYTE level = gammatbl[t];
+    tile[k] = level < 1 ? 1 : level;
+  }
+}
+
+// Screens one 8-bit row into `outBytes` bytes of 1-bit pixels, leftmost pixel in
+// the most significant bit, pixels beyond `width` clear.  Output byte i is stored
+// only after source pixels 8i..8i+7 have been read, so `out` may lie at or before
+// `src` in the same buffer.
+void ScreenRow(const BYTE *src, DWORD width, const BYTE *tileRow, BYTE *out, DWORD outBytes) {
+  const DWORD fullBytes = width / 8;
+  DWORD x = 0;
+  for (DWORD i = 0; i < fullBytes; ++i, x += 8) {
+    // 8 divides the tile width, so the eight thresholds of a byte are consecutive.
+    const BYTE *t = tileRow + (x & kTileMask);
+    const BYTE *s = src + x;
+    BYTE v = 0;
+    for (int b = 0; b < 8; ++b) v = static_cast<BYTE>((v << 1) | (s[b] >= t[b] ? 1 : 0));
+    out[i] = v;
+  }
+  DWORD done = fullBytes;
+  if (x < width) {
+    BYTE v = 0;
+    for (int b = 0; x < width; ++x, ++b)
+      if (src[x] >= tileRow[x & kTileMask]) v |= static_cast<BYTE>(0x80 >> b);
+    out[done++] = v;
+  }
+  for (; done < outBytes; ++done) out[done] = 0;
+}
+
+}  // namespace
+
+BOOL ApplyHalftone(JobInfo *lpJob) {
+  const DWORD start = GetTickCount();
+  DbgMsg("ApplyHalftone In");
+  BYTE *bitmap = SlotBitmap(lpJob);
+  const DWORD width = lpJob->page_width;
+  const DWORD height = lpJob->page_height;
+  const DWORD linebyte = lpJob->linebyte;
+  const DWORD linebyteHft = GetBMPBytesPerLine(1, static_cast<LONG>(width));
+
+  // The 1-bit page is packed over the 8-bit page from the front, which needs the
+  // 1-bit row to be no longer than the 8-bit row and the 8-bit row to hold the
+  // whole pixel row; the rows must lie inside the slot's buffer.
+  const bool usable = bitmap != nullptr && width != 0 && height != 0 && linebyte != 0 &&
+                      linebyteHft != 0 && static_cast<uint64_t>(linebyteHft) * 8 >= width &&
+                      width <= linebyte && linebyteHft <= linebyte &&
+                      static_cast<uint64_t>(linebyte) * height <= lpJob->pagesize;
+  if (!usable) {
+    DbgMsg("ApplyHalftone::Argument Incorrect");
+    DbgMsg("ApplyHalftone:: Out, Tick = %u", GetTickCount() - start);
+    return FALSE;
+  }
+
+  const int select = ToneCurveSelect(static_cast<LONG>(lpJob->inheader.cupsCompression),
+                                     lpJob->inheader.cupsInteger[0] != 0);
+  DbgMsg("ApplyHalftone::Calculate Brightness & Gamma Start");
+  DbgMsg("ApplyHalftone::brightness = %d", kBrightness);
+  DbgMsg("ApplyHalftone::select = %d", select);
+  BYTE gammatbl[256];
+  BuildToneCurve(select, gammatbl);
+  DbgMsg("ApplyHalftone::Gamma = %f", static_cast<double>(gammaVal[select]));
+  DbgMsg("ApplyHalftone::Calculate Brightness & Gamma Finish");
+
+  DbgMsg("ApplyHalftone::Calculate Halftone Start");
+  DbgMsg("ApplyHalftone::h_x = %d", kHalftoneTileSize);
+  // A fixed array, so the tile is always there once screening has begun.
+  BYTE Halftone_tbl[kHalftoneTileSize * kHalftoneTileSize];
+  BuildHalftoneTile(gammatbl, Halftone_tbl);
+  DbgMsg("ApplyHalftone::Calculate Halftone Finish");
+
+  DbgMsg("ApplyHalftone::Apply Halftone Start");
+  DbgMsg("ApplyHalftone::lineLeft = %u", height);
+  DbgMsg("ApplyHalftone::linebyte = %u", linebyte);
+  // Rows in ascending order: 1-bit row y ends before 8-bit row y + 1 begins and
+  // starts at or before 8-bit row y, so nothing is overwritten before it is read.
+  for (DWORD y = 0; y < height; ++y) {
+    const BYTE *tileRow = Halftone_tbl + (y & kTileMask) * kHalftoneTileSize;
+    ScreenRow(bitmap + static_cast<size_t>(y) * linebyte, width, tileRow,
+              bitmap + static_cast<size_t>(y) * linebyteHft, linebyteHft);
+  }
+  lpJob->linebyte = linebyteHft;
+  DbgMsg("ApplyHalftone::Apply Halftone Finish");
+  DbgMsg("ApplyHalftone:: Out, Tick = %u", GetTickCount() - start);
+  return TRUE;
+}
