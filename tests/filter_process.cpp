@@ -88,6 +88,16 @@ size_t Count(const std::string &text, const std::string &what) {
   return n;
 }
 
+bool TimeStampAt(const std::string &text, size_t pos) {
+  const std::string pattern = "[dddd/dd/dd dd:dd:dd] ";
+  if (pos + pattern.size() > text.size()) return false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    char c = text[pos + i];
+    if (pattern[i] == 'd' ? !(c >= '0' && c <= '9') : c != pattern[i]) return false;
+  }
+  return true;
+}
+
 testraster::Page SamplePage(unsigned width, unsigned height, unsigned bits, bool twoColour) {
   cups_page_header2_t h = testraster::MakeHeader(width, height, bits, 600);
   h.cupsInteger[4] = twoColour ? 1 : 0;

@@ -48,6 +48,8 @@ std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
 // Number of non-overlapping occurrences of `what` in `text`.
 size_t Count(const std::string &text, const std::string &what);
+// Whether `text` holds a log record's time stamp "[YYYY/MM/DD hh:mm:ss] " at `pos`.
+bool TimeStampAt(const std::string &text, size_t pos);
 // A valid raster page of the given size and depth, white apart from a dark block.
 testraster::Page SamplePage(unsigned width, unsigned height, unsigned bits, bool twoColour = false);
 
