@@ -14,29 +14,41 @@ std::atomic<BOOL> gJbigThreadExit{FALSE};
 namespace {
 
 // Every store of a hand-over field bumps the generation and wakes all waiters.
-std::mutex gSlotMutex;
-std::condition_variable gSlotChanged;
-DWORD gSlotGeneration = 0;
+// This state is never destroyed: detached image threads may still be signalling
+// while the process exits.
+struct SlotSignal {
+  std::mutex mutex;
+  std::condition_variable changed;
+  DWORD generation = 0;
+};
+
+SlotSignal &Signal() {
+  static SlotSignal *signal = new SlotSignal;
+  return *signal;
+}
 
 }  // namespace
 
 void NotifySlotChange() {
+  SlotSignal &s = Signal();
   {
-    std::lock_guard<std::mutex> lock(gSlotMutex);
-    ++gSlotGeneration;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ++s.generation;
   }
-  gSlotChanged.notify_all();
+  s.changed.notify_all();
 }
 
 DWORD SlotChangeTicket() {
-  std::lock_guard<std::mutex> lock(gSlotMutex);
-  return gSlotGeneration;
+  SlotSignal &s = Signal();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.generation;
 }
 
 void WaitSlotChange(DWORD ticket, DWORD timeoutMs) {
-  std::unique_lock<std::mutex> lock(gSlotMutex);
-  gSlotChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                        [ticket] { return gSlotGeneration != ticket; });
+  SlotSignal &s = Signal();
+  std::unique_lock<std::mutex> lock(s.mutex);
+  s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                     [&s, ticket] { return s.generation != ticket; });
 }
 
 void SetSlotBitmap(JobInfo *slot, BYTE *bitmap) {
