@@ -14,29 +14,41 @@ std::atomic<BOOL> gJbigThreadExit{FALSE};
 namespace {
 
 // Every store of a hand-over field bumps the generation and wakes all waiters.
-std::mutex gSlotMutex;
-std::condition_variable gSlotChanged;
-DWORD gSlotGeneration = 0;
+// This state is never destroyed: detached image threads may still be signalling
+// while the process exits.
+struct SlotSignal {
+  std::mutex mutex;
+  std::condition_variable changed;
+  DWORD generation = 0;
+};
+
+SlotSignal &Signal() {
+  static SlotSignal *signal = new SlotSignal;
+  return *signal;
+}
 
 }  // namespace
 
 void NotifySlotChange() {
+  SlotSignal &s = Signal();
   {
-    std::lock_guard<std::mutex> lock(gSlotMutex);
-    ++gSlotGeneration;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ++s.generation;
   }
-  gSlotChanged.notify_all();
+  s.changed.notify_all();
 }
 
 DWORD SlotChangeTicket() {
-  std::lock_guard<std::mutex> lock(gSlotMutex);
-  return gSlotGeneration;
+  SlotSignal &s = Signal();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.generation;
 }
 
 void WaitSlotChange(DWORD ticket, DWORD timeoutMs) {
-  std::unique_lock<std::mutex> lock(gSlotMutex);
-  gSlotChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                        [ticket] { return gSlotGeneration != ticket; });
+  SlotSignal &s = Signal();
+  std::unique_lock<std::mutex> lock(s.mutex);
+  s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                     [&s, ticket] { return s.generation != ticket; });
 }
 
 void SetSlotBitmap(JobInfo *slot, BYTE *bitmap) {
@@ -67,31 +79,32 @@ void InitJobState(JobInfo *ring) {
   SetJbigThreadExit(FALSE);
 }
 
-int SlotsForMemory(const cups_page_header2_t *h, uint64_t availableBytes) {
+uint64_t ReferSize(const cups_page_header2_t *h) {
   // Two bytes per raster pixel, four in two-colour mode, computed wide so it
-  // neither wraps nor reaches zero for a page of zero size.
+  // cannot wrap.
   uint64_t referSize = static_cast<uint64_t>(h->cupsWidth) * h->cupsHeight * 2;
-  if (h->cupsInteger[4] == 1)
-    referSize *= 2;
-  if (referSize == 0)
+  if (h->cupsInteger[4] == 1) referSize *= 2;
+  return referSize;
+}
+
+int SlotsForMemory(const cups_page_header2_t *h, uint64_t availableBytes) {
+  uint64_t referSize = ReferSize(h);
+  if (referSize == 0)  // a page of no size: as little room as possible per page
     referSize = 1;
   uint64_t slots = (availableBytes / 2) / referSize;
-  if (slots < 1)
-    slots = 1;
-  if (slots > static_cast<uint64_t>(kSlotCount))
-    slots = kSlotCount;
+  if (slots < 1) slots = 1;
+  if (slots > static_cast<uint64_t>(kSlotCount)) slots = kSlotCount;
   return static_cast<int>(slots);
 }
 
 int SizeSlotRing(const cups_page_header2_t *h) {
-  uint64_t referSize = static_cast<uint64_t>(h->cupsWidth) * h->cupsHeight * 2;
-  if (h->cupsInteger[4] == 1)
-    referSize *= 2;
+  uint64_t referSize = ReferSize(h);
   DbgMsg("main::referSize = %llu", static_cast<unsigned long long>(referSize));
   uint64_t memory = getTotalSystemMemory();
   DbgMsg("getTotalSystemMemory = %llu", static_cast<unsigned long long>(memory));
+  DbgMsg("gMAX_THREAD = %llu",
+         static_cast<unsigned long long>(memory / 2 / (referSize ? referSize : 1)));
   int slots = SlotsForMemory(h, memory);
-  DbgMsg("gMAX_THREAD = %llu", static_cast<unsigned long long>(referSize ? memory / 2 / referSize : 0));
   DbgMsg("gMAX_THREAD = %d", slots);
   gMAX_THREAD.store(slots, std::memory_order_release);
   return slots;

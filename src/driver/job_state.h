@@ -12,6 +12,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "runtime/win_types.h"
 
@@ -46,18 +47,12 @@ extern std::atomic<int> gMAX_THREAD;
 extern std::atomic<BOOL> gJbigThreadExit;
 
 // Acquire loads and release stores (with a wake-up) of the hand-over fields.
-inline BYTE *SlotBitmap(const JobInfo *slot) {
-  return slot->lpbuf.load(std::memory_order_acquire);
-}
-inline DWORD SlotState(const JobInfo *slot) {
-  return slot->finish.load(std::memory_order_acquire);
-}
+inline BYTE *SlotBitmap(const JobInfo *slot) { return slot->lpbuf.load(std::memory_order_acquire); }
+inline DWORD SlotState(const JobInfo *slot) { return slot->finish.load(std::memory_order_acquire); }
 void SetSlotBitmap(JobInfo *slot, BYTE *bitmap);
 void SetSlotState(JobInfo *slot, DWORD state);
 void SetJbigThreadExit(BOOL value);
-inline BOOL JbigThreadExitRequested() {
-  return gJbigThreadExit.load(std::memory_order_acquire);
-}
+inline BOOL JbigThreadExitRequested() { return gJbigThreadExit.load(std::memory_order_acquire); }
 inline int MaxThreads() { return gMAX_THREAD.load(std::memory_order_acquire); }
 
 // Waits: take a ticket, test the condition, and if it does not hold yet call
@@ -71,7 +66,10 @@ void NotifySlotChange();
 // thread starts.
 void InitJobState(JobInfo *ring);
 
-// Sizes gMAX_THREAD from the first page header and the available memory.
+// Bytes a page in flight is reckoned to hold: two per raster pixel, four in
+// two-colour mode (64-bit, never wraps).
+uint64_t ReferSize(const cups_page_header2_t *firstHeader);
+// Sizes gMAX_THREAD (1..30) from the first page header and the available memory.
 int SizeSlotRing(const cups_page_header2_t *firstHeader);
 // The pure rule behind SizeSlotRing: slots for a given free memory figure.
 int SlotsForMemory(const cups_page_header2_t *firstHeader, uint64_t availableBytes);

@@ -1,4 +1,6 @@
-// Reading one raster page into its slot as an 8-bit grey bitmap.
+// Reading one raster page into its slot as an 8-bit grey bitmap (255 white), rows
+// padded to multiples of 32 pixels, split into a black and a red plane in
+// two-colour mode.
 #pragma once
 
 #include <cups/raster.h>
@@ -9,5 +11,25 @@
 
 struct JobInfo;
 
-BOOL GetCUPSPageData(JobInfo *lpJob);
+// Grey weights of the three samples of a source pixel, in stream order.
+constexpr DWORD av_rRate = 30;
+constexpr DWORD av_gRate = 53;
+constexpr DWORD av_bRate = 17;
+constexpr DWORD av_rgbTotal = 100;
+// A red pixel's first sample must exceed this.
+constexpr DWORD kRedThreshold = 150;
+// What a sample past the end of a raster line reads as: the conversion weighs
+// three bytes from each pixel's first, so pixels of one or two bytes reach past
+// the line at its right end.
+constexpr BYTE kSampleBeyondLine = 255;
+
+// Reads the page whose header is in the slot's `inheader` from its `inras` and
+// sets the slot's bitmap and geometry.  FALSE, with nothing read and `lpbuf`
+// null, when the header cannot be read safely (see CheckPageHeader) or the
+// buffers cannot be allocated.  A stream that ends inside the page still gives
+// TRUE: the lines not received stay white, and `linesRead` (if given) tells how
+// many whole lines were converted.
+BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead = nullptr);
+
+// Writes a page header to the diagnostic log, field by field.
 void DisplayPageInfo(const cups_page_header2_t *header);

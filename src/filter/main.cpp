@@ -1,10 +1,10 @@
-// rastertoZelvar: the CUPS filter's entry point (placeholder until the page loop lands).
-#include <cstdio>
+// rastertoZelvar: the CUPS filter's entry point.
+#include <signal.h>
 
-int main(int argc, char **) {
-  if (argc != 6 && argc != 7) {
-    puts("Usage: FILTER JOD_ID USERNAME DOC_TITLE COPIES OPTIONS [FILENAME]");
-    return 1;
-  }
-  return 0;
+#include "driver/filter_entry.h"
+
+int main(int argc, char *argv[]) {
+  // A printer connection that goes away is a write error, not a fatal signal.
+  signal(SIGPIPE, SIG_IGN);
+  return FilterMain(argc, argv);
 }

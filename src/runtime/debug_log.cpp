@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -13,26 +14,47 @@
 namespace {
 
 const char kLogDir[] = "/tmp/VelPrinter";
-const char kLogName[] = "VelPrinterLog.log";  // inside kLogDir
+const char kLogName[] = "VelPrinterLog.log";  // inside the switch directory
 
-// Writes the whole buffer with as few writes as the kernel allows.
+std::atomic<const char *> gLogDir{kLogDir};
+
+// Writes the whole buffer, retrying interrupted and short writes.
 void WriteAll(int fd, const char *p, size_t len) {
   while (len > 0) {
     ssize_t n = write(fd, p, len);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
     p += n;
     len -= static_cast<size_t>(n);
   }
 }
 
+// Appends one record to the log file, if the switch directory exists.  Neither
+// the directory nor the file is reached through a symbolic link, and a file with
+// a second hard link is left alone: the record goes into the directory's own
+// regular file or nowhere.  The record goes out in one append.
+void AppendRecord(const char *record, size_t len) {
+  const char *dir = gLogDir.load(std::memory_order_acquire);
+  if (access(dir, F_OK) != 0) return;
+  int dirfd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dirfd < 0) return;
+  int fd = openat(dirfd, kLogName, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  close(dirfd);
+  if (fd < 0) return;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) WriteAll(fd, record, len);
+  close(fd);
+}
+
 }  // namespace
 
+void SetDebugLogDirForTesting(const char *dir) {
+  gLogDir.store(dir ? dir : kLogDir, std::memory_order_release);
+}
+
 void DbgMsg(const char *szMsgFormat, ...) {
-  // Message buffer: 2046 characters, the newline and the terminator.  Longer
-  // messages are cut.
+  // The message: at most 2046 characters, then room for the newline and the
+  // terminator.  A longer message is cut.
   char msgText[2048];
   char msgTime[260];
   memset(msgText, 0, sizeof msgText);
@@ -42,39 +64,26 @@ void DbgMsg(const char *szMsgFormat, ...) {
   va_start(ap, szMsgFormat);
   vsnprintf(msgText, sizeof msgText - 1, szMsgFormat, ap);
   va_end(ap);
+  size_t len = strlen(msgText);
 
   // One write per standard-error line, so lines of different threads never mix.
   char line[sizeof msgText + 32];
   int n = snprintf(line, sizeof line, "DEBUG: %s ---------->\n", msgText);
   if (n > 0)
-    WriteAll(2, line, static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
+    WriteAll(2, line,
+             static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
 
   time_t now = time(nullptr);
   struct tm tmv;
+  memset(&tmv, 0, sizeof tmv);
   localtime_r(&now, &tmv);
   snprintf(msgTime, sizeof msgTime, "[%04d/%02d/%02d %02d:%02d:%02d] ", tmv.tm_year + 1900,
            tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
-  size_t len = strlen(msgText);
   msgText[len] = '\n';
 
-  if (access(kLogDir, F_OK) != 0)
-    return;
-  // Append without following a link planted at the directory's or the log's path:
-  // the record goes into the real directory's own regular file or nowhere.
-  int dirfd = open(kLogDir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (dirfd < 0)
-    return;
-  int fd = openat(dirfd, kLogName, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-  close(dirfd);
-  if (fd < 0)
-    return;
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
-    char record[sizeof msgTime + sizeof msgText];
-    size_t tl = strlen(msgTime);
-    memcpy(record, msgTime, tl);
-    memcpy(record + tl, msgText, len + 1);
-    WriteAll(fd, record, tl + len + 1);
-  }
-  close(fd);
+  char record[sizeof msgTime + sizeof msgText];
+  size_t tl = strlen(msgTime);
+  memcpy(record, msgTime, tl);
+  memcpy(record + tl, msgText, len + 1);
+  AppendRecord(record, tl + len + 1);
 }

@@ -2,4 +2,9 @@
 // time-stamped record in /tmp/VelPrinter/VelPrinterLog.log while /tmp/VelPrinter exists.
 #pragma once
 
+// Messages longer than 2046 characters are cut to their first 2046.
 void DbgMsg(const char *szMsgFormat, ...) __attribute__((format(printf, 1, 2)));
+
+// Tests only: the switch directory to use instead of /tmp/VelPrinter (nullptr
+// restores it).  The string must outlive every DbgMsg call made while it is set.
+void SetDebugLogDirForTesting(const char *dir);

@@ -39,8 +39,7 @@ void Sleep(DWORD msec) { usleep(static_cast<useconds_t>(msec * 1000u)); }
 BOOL DeleteFile(const char *fname) { return remove(fname) == 0 ? TRUE : FALSE; }
 
 HGLOBAL GlobalAlloc(int, int64_t msize) {
-  if (msize < 0)
-    return nullptr;
+  if (msize < 0) return nullptr;
   return malloc(static_cast<size_t>(msize));
 }
 
@@ -52,8 +51,7 @@ HGLOBAL GlobalFree(HGLOBAL hmem) {
 uint64_t getTotalSystemMemory() {
   long pages = sysconf(_SC_AVPHYS_PAGES);
   long page_size = sysconf(_SC_PAGESIZE);
-  if (pages < 0 || page_size < 0)
-    return 0;
+  if (pages < 0 || page_size < 0) return 0;
   return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
 }
 
@@ -66,23 +64,31 @@ int str2Int(const char *string) {
   return static_cast<int>(value);
 }
 
-DWORD GetTickCount() {
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-  uint64_t ms = static_cast<uint64_t>(tv.tv_sec) * 1000u + static_cast<uint64_t>(tv.tv_usec) / 1000u;
+DWORD TickCountOf(int64_t sec, int64_t usec) {
+  // Milliseconds since the Epoch reduced modulo 2^32: done in unsigned 64-bit
+  // arithmetic, so the reduction is a plain wrap.
+  uint64_t ms = static_cast<uint64_t>(sec) * 1000u + static_cast<uint64_t>(usec / 1000);
   return static_cast<DWORD>(ms);
 }
 
+DWORD GetTickCount() {
+  struct timeval tv;
+  gettimeofday(&tv, nullptr);
+  return TickCountOf(tv.tv_sec, tv.tv_usec);
+}
+
 WORD GetBMPBytesPerLine(LONG bitcolor, LONG width) {
+  // Truncating signed divisions; done in 64 bits so no width can overflow them.
+  int64_t w = width;
   switch (bitcolor) {
     case 1:
-      return static_cast<WORD>(((width + 7) / 8 + 3) / 4 * 4);
+      return static_cast<WORD>(((w + 7) / 8 + 3) / 4 * 4);
     case 4:
-      return static_cast<WORD>(((width + 1) / 2 + 3) / 4 * 4);
+      return static_cast<WORD>(((w + 1) / 2 + 3) / 4 * 4);
     case 8:
-      return static_cast<WORD>((width + 3) / 4 * 4);
+      return static_cast<WORD>((w + 3) / 4 * 4);
     case 24:
-      return static_cast<WORD>((3 * width + 3) / 4 * 4);
+      return static_cast<WORD>((3 * w + 3) / 4 * 4);
     default:
       return 0;
   }

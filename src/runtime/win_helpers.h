@@ -15,5 +15,9 @@ HGLOBAL GlobalAlloc(int dummy, int64_t msize);
 HGLOBAL GlobalFree(HGLOBAL hmem);
 uint64_t getTotalSystemMemory();
 int str2Int(const char *string);
+// Milliseconds of the wall clock modulo 2^32; elapsed times are differences of two
+// readings in DWORD arithmetic, which stay right across the wrap.
 DWORD GetTickCount();
+// The reading GetTickCount gives for a wall-clock time.
+DWORD TickCountOf(int64_t sec, int64_t usec);
 WORD GetBMPBytesPerLine(LONG bitcolor, LONG width);

@@ -28,7 +28,8 @@ cups_page_header2_t MakeHeader(unsigned widthPx, unsigned heightPx, unsigned bit
   if (bitsPerPixel == 24) {
     h.cupsColorSpace = CUPS_CSPACE_RGB;
   } else {
-    h.cupsColorSpace = CUPS_CSPACE_K;
+    // Grey with 255 for white, the way the filter reads every sample.
+    h.cupsColorSpace = CUPS_CSPACE_SW;
     h.cupsBitsPerColor = bitsPerPixel;
   }
   h.cupsBytesPerLine = (widthPx * bitsPerPixel + 7) / 8;
@@ -43,9 +44,7 @@ cups_page_header2_t SheetHeader(unsigned widthPt, unsigned heightPt, unsigned bi
   return h;
 }
 
-static bool WhiteIsZero(const cups_page_header2_t &h) {
-  return h.cupsColorSpace == CUPS_CSPACE_K;
-}
+static bool WhiteIsZero(const cups_page_header2_t &h) { return h.cupsColorSpace == CUPS_CSPACE_K; }
 
 Page WhitePage(const cups_page_header2_t &header) {
   Page p;
@@ -57,8 +56,7 @@ Page WhitePage(const cups_page_header2_t &header) {
 
 void SetPixel(Page &page, unsigned x, unsigned y, uint8_t r, uint8_t g, uint8_t b) {
   const cups_page_header2_t &h = page.header;
-  if (x >= h.cupsWidth || y >= h.cupsHeight)
-    return;
+  if (x >= h.cupsWidth || y >= h.cupsHeight) return;
   unsigned bytes = h.cupsBitsPerPixel / 8;
   uint8_t *p = page.pixels.data() + static_cast<size_t>(y) * h.cupsBytesPerLine + x * bytes;
   p[0] = r;
@@ -71,8 +69,7 @@ void SetPixel(Page &page, unsigned x, unsigned y, uint8_t r, uint8_t g, uint8_t 
 void FillRect(Page &page, unsigned x, unsigned y, unsigned w, unsigned h, uint8_t r, uint8_t g,
               uint8_t b) {
   for (unsigned yy = y; yy < y + h; ++yy)
-    for (unsigned xx = x; xx < x + w; ++xx)
-      SetPixel(page, xx, yy, r, g, b);
+    for (unsigned xx = x; xx < x + w; ++xx) SetPixel(page, xx, yy, r, g, b);
 }
 
 void InkRect(Page &page, unsigned x, unsigned y, unsigned w, unsigned h, uint8_t ink) {
@@ -112,13 +109,11 @@ int ReadPageMark(const uint8_t *bits, unsigned width, unsigned height, unsigned 
   for (unsigned row = 0; row < 2; ++row) {
     for (unsigned slot = 0; slot < kMarkSlots; ++slot) {
       if (InkAround(bits, linebyte, MarkSquare(width, height, row, slot))) {
-        if (found[row] >= 0)
-          return -1;
+        if (found[row] >= 0) return -1;
         found[row] = static_cast<int>(slot);
       }
     }
-    if (found[row] < 0)
-      return -1;
+    if (found[row] < 0) return -1;
   }
   return found[1] * 16 + found[0];
 }
@@ -153,7 +148,8 @@ void DrawPhotoLike(Page &page, unsigned seed) {
     uint8_t *row = page.pixels.data() + static_cast<size_t>(y) * h.cupsBytesPerLine;
     for (unsigned x = 0; x < h.cupsWidth; ++x) {
       unsigned v = (x * 255 / (h.cupsWidth ? h.cupsWidth : 1) +
-                    y * 255 / (h.cupsHeight ? h.cupsHeight : 1)) / 2;
+                    y * 255 / (h.cupsHeight ? h.cupsHeight : 1)) /
+                   2;
       v = (v + (rng() % 9) + 252) % 256;
       for (unsigned k = 0; k < bytes; ++k)
         row[x * bytes + k] = static_cast<uint8_t>(k == 0 ? v : (v * (3 + k)) / 5 % 256);
@@ -163,8 +159,7 @@ void DrawPhotoLike(Page &page, unsigned seed) {
 
 bool WriteRasterFile(const std::string &path, const std::vector<Page> &pages, cups_mode_t mode) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0)
-    return false;
+  if (fd < 0) return false;
   cups_raster_t *ras = cupsRasterOpen(fd, mode);
   bool ok = ras != nullptr;
   for (size_t i = 0; ok && i < pages.size(); ++i) {
@@ -175,16 +170,14 @@ bool WriteRasterFile(const std::string &path, const std::vector<Page> &pages, cu
       ok = cupsRasterWritePixels(ras, const_cast<unsigned char *>(pages[i].pixels.data()),
                                  static_cast<unsigned>(need)) == need;
   }
-  if (ras)
-    cupsRasterClose(ras);
+  if (ras) cupsRasterClose(ras);
   return close(fd) == 0 && ok;
 }
 
 std::string RasterBytes(const std::vector<Page> &pages, cups_mode_t mode) {
   char path[] = "/tmp/zelvar-raster-XXXXXX";
   int fd = mkstemp(path);
-  if (fd < 0)
-    return std::string();
+  if (fd < 0) return std::string();
   close(fd);
   std::string out;
   if (WriteRasterFile(path, pages, mode)) {
@@ -192,8 +185,7 @@ std::string RasterBytes(const std::vector<Page> &pages, cups_mode_t mode) {
     if (f) {
       char buf[65536];
       size_t n;
-      while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
+      while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
       fclose(f);
     }
   }

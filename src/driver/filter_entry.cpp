@@ -1,0 +1,318 @@
+#include "driver/filter_entry.h"
+
+#include <cups/ppd.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "driver/image_thread.h"
+#include "driver/job_options.h"
+#include "driver/job_state.h"
+#include "driver/page_header_check.h"
+#include "driver/raster_page.h"
+#include "output/jbig_thread.h"
+#include "output/pjl_framing.h"
+#include "output/printer_output.h"
+#include "runtime/debug_log.h"
+#include "runtime/status_messages.h"
+
+namespace {
+
+const char kUsage[] = "Usage: FILTER JOD_ID USERNAME DOC_TITLE COPIES OPTIONS [FILENAME]";
+
+// The page slots.  They live as long as the process: image threads are never
+// joined and may still be on their way out when the job ends.
+JobInfo gJobRing[kSlotCount];
+
+// What the main thread keeps for one run.
+struct FilterRun {
+  char jobID[260];
+  char PrinterLocation[260];
+  int numUP;
+  BOOL bCollate;
+  BOOL bDriverDoCollate;
+  BOOL bDuplex;
+  unsigned nCopies;
+  DWORD FlushPage;  // spooled pages already copied to the printer
+  cups_page_header2_t inheader;
+  cups_page_header2_t inheader_bak;  // the last page header read
+  DWORD page;                        // pages handed on so far; the number of the next page
+  BOOL bJobHeaderWritten;
+  BOOL bStopTakingPages;  // no further page header is read
+  int exitStatus;
+};
+
+// Ends the job after the pages already handed on, with exit status 1.
+void StopJob(FilterRun *run) {
+  run->bStopTakingPages = TRUE;
+  run->exitStatus = 1;
+}
+
+bool TakeMorePages(const FilterRun *run) { return !run->bStopTakingPages; }
+
+// The seventh argument: the raster file, opened read-only.  -1 (reported) when it
+// cannot be opened or is a directory.
+int OpenPrintFile(const char *path) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    fd = -1;
+    errno = EISDIR;
+  }
+  if (fd < 0) perror("ERROR: Unable to open print file");
+  return fd;
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+// The queue's PPD, named by the environment.  Without one the job goes on
+// without job-control text.
+ppd_file_t *OpenPpd() {
+  const char *path = getenv("PPD");
+  if (path == nullptr || *path == '\0') {
+    DbgMsg("main::PPD is not set, the job has no JCL text");
+    return nullptr;
+  }
+  ppd_file_t *ppd = ppdOpenFile(path);
+  if (ppd == nullptr) {
+    int line = 0;
+    ppd_status_t status = ppdLastError(&line);
+    DbgMsg("main::ppdOpenFile(%s) failed: %s (line %d), the job has no JCL text", path,
+           ppdErrorString(status), line);
+  }
+  return ppd;
+}
+
+void MarkPpdOptions(ppd_file_t *ppd, int num_options, cups_option_t *options) {
+  if (ppd == nullptr) return;
+  ppdMarkDefaults(ppd);
+  cupsMarkOptions(ppd, num_options, options);
+}
+
+void ClosePpd(ppd_file_t *ppd) {
+  if (ppd) ppdClose(ppd);
+}
+
+#pragma GCC diagnostic pop
+
+// The PPD's JCL-begin text, after an escape byte, right after the job header.
+void WriteJclBegin(const ppd_file_t *ppd) {
+  if (ppd == nullptr || ppd->jcl_begin == nullptr || ppd->jcl_begin[0] == '\0') return;
+  size_t len = strlen(ppd->jcl_begin);
+  DbgMsg("jcl_begin = %s, len = %d", ppd->jcl_begin, static_cast<int>(len));
+  std::string bytes = "\x1b";
+  bytes.append(ppd->jcl_begin, len);
+  WriteToPrinter(bytes.data(), bytes.size());
+}
+
+// Once, on the first page header: collation, the job header, the JCL text and the
+// size of the slot ring.
+void FirstPageActions(FilterRun *run, char *argv[], const ppd_file_t *ppd) {
+  const cups_page_header2_t *h = &run->inheader;
+  run->bDriverDoCollate = DriverDoesCollate(run->bCollate, h->NumCopies);
+  DbgMsg("bDriverDoCollate = %d", run->bDriverDoCollate);
+  run->nCopies = h->NumCopies;
+  PJL_WriteStartJobCmd_Zelvar(h, run->numUP, argv[0], argv[2], argv[3], argv[4],
+                              run->bDriverDoCollate, run->PrinterLocation);
+  run->bJobHeaderWritten = TRUE;
+  run->bDuplex = h->Duplex ? TRUE : FALSE;
+  WriteJclBegin(ppd);
+  SizeSlotRing(h);
+}
+
+// Waits until the slot is neither in work nor ready.
+void WaitForFreeSlot(JobInfo *slot, DWORD index) {
+  for (;;) {
+    DWORD ticket = SlotChangeTicket();
+    DWORD finish = SlotState(slot);
+    if (finish != kSlotInWork && finish != kSlotReady) break;
+    DbgMsg("main::wait buffer index %u!", index);
+    DbgMsg("main::lpbuf = %p!", static_cast<void *>(SlotBitmap(slot)));
+    DbgMsg("main::finish = %u!", finish);
+    WaitSlotChange(ticket, kPollMs);
+  }
+}
+
+// Starts the page's image thread, detached.  If no thread can be started the page
+// is processed here, so that its slot still reaches the compression thread.
+void StartImageThread(JobInfo *slot) {
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_t id;
+  int rc = pthread_create(&id, &attr, ImageProcThread, slot);
+  pthread_attr_destroy(&attr);
+  if (rc != 0) {
+    DbgMsg("main::pthread_create failed: %s, page %u is processed in the main thread", strerror(rc),
+           slot->PageIndex);
+    ImageProcThread(slot);
+    return;
+  }
+  slot->PageThreadId = id;
+  DbgMsg("main::pthread_create, id = %lu", static_cast<unsigned long>(id));
+}
+
+// One page: header check, first-page actions, slot, pixels, image thread.
+void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t *ppd) {
+  cups_page_header2_t *h = &run->inheader;
+  DbgMsg("Start Page = %u / Copies = %u", run->page, h->NumCopies);
+  run->inheader_bak = *h;
+
+  char reason[256];
+  if (!CheckPageHeader(h, reason, sizeof reason)) {
+    DbgMsg("main::page %u header rejected: %s", run->page, reason);
+    ReportError("Page %u has an invalid raster header: %s", run->page + 1, reason);
+    StopJob(run);
+    return;
+  }
+  if (run->page == 0) {
+    FirstPageActions(run, argv, ppd);
+    if (PrinterOutputFailed()) {
+      StopJob(run);
+      return;
+    }
+  }
+
+  const DWORD index = run->page % static_cast<DWORD>(MaxThreads());
+  JobInfo *slot = &gJobRing[index];
+  DbgMsg("main::start page %u / index %u!", run->page, index);
+  WaitForFreeSlot(slot, index);
+  DbgMsg("main::using buffer index %u!", index);
+  slot->PageThreadId = 0;
+  DbgMsg("main::end search buffer index %u!", index);
+
+  snprintf(slot->jobID, sizeof slot->jobID, "%s", run->jobID);
+  slot->PageIndex = run->page;
+  slot->inras = ras;
+  slot->inheader = *h;
+  SetSlotState(slot, kSlotInWork);
+  DbgMsg("main::GetCUPSPageData start");
+  DWORD linesRead = 0;
+  if (!GetCUPSPageData(slot, &linesRead)) {
+    DbgMsg("GetCUPSPageData fail!");
+    ReportError("Unable to read page %u: its page buffers cannot be allocated", run->page + 1);
+    SetSlotState(slot, kSlotFree);
+    StopJob(run);
+    return;
+  }
+  slot->linebyteLeft = slot->page_width - h->cupsWidth;
+  ++run->page;
+  StartImageThread(slot);
+
+  if (linesRead < h->cupsHeight) {
+    DbgMsg("main::page %u is incomplete, %u of %u lines", run->page - 1, linesRead, h->cupsHeight);
+    ReportError("Page %u is incomplete: the raster data ends after %u of its %u lines", run->page,
+                linesRead, h->cupsHeight);
+    StopJob(run);
+  }
+  if (PrinterOutputFailed()) StopJob(run);
+}
+
+// Waits until the compression thread has released the last page handed on.  It
+// takes the pages in order, so then every page is done.
+void WaitForLastPage(DWORD pages) {
+  const DWORD index = (pages - 1) % static_cast<DWORD>(MaxThreads());
+  JobInfo *slot = &gJobRing[index];
+  for (;;) {
+    DWORD ticket = SlotChangeTicket();
+    DbgMsg("main::page %u status %u", index, SlotState(slot));
+    if (SlotBitmap(slot) == nullptr) break;
+    DbgMsg("main::image process page %u not yet...", slot->PageIndex);
+    DbgMsg("main::image process page index %u not yet...", index);
+    WaitSlotChange(ticket, kPollMs);
+  }
+}
+
+// After the last page: wait for every page, stop the compression thread, write
+// the trailer.
+void EndJob(FilterRun *run, pthread_t jbigThread) {
+  DbgMsg("main::start wait image thread");
+  if (run->page > 0) WaitForLastPage(run->page);
+  DbgMsg("main::end wait thread (new)");
+  DbgMsg("main::page = %u", run->page);
+
+  SetJbigThreadExit(TRUE);
+  SetSlotState(&gJobRing[run->page % static_cast<DWORD>(MaxThreads())], kSlotEndMark);
+  DbgMsg("main::end wait thread, gJbigThreadExit = %d", JbigThreadExitRequested());
+  pthread_join(jbigThread, nullptr);
+  DbgMsg("main::jbigthread stop");
+
+  if (run->bJobHeaderWritten) {
+    if (PrinterOutputFailed()) {
+      DbgMsg("main::printer output failed, no job trailer");
+    } else {
+      DbgMsg("main::PJL_WriteCloseJobCmd");
+      PJL_WriteCloseJobCmd(&run->inheader_bak);
+    }
+  }
+  if (PrinterOutputFailed()) run->exitStatus = 1;
+}
+
+}  // namespace
+
+int FilterMain(int argc, char *argv[]) {
+  FilterRun runState{};
+  FilterRun *run = &runState;
+  DbgMsg("Velquin's Filter 20180830");
+
+  if (argc != 6 && argc != 7) {
+    printf("%s\n", kUsage);
+    fflush(stdout);
+    return 1;
+  }
+  int fd = 0;
+  if (argc == 7) {
+    fd = OpenPrintFile(argv[6]);
+    if (fd < 0) return 1;
+  }
+  DbgMsg("argc = %d", argc);
+  for (int i = 0; i < argc; ++i) DbgMsg("argv[%d] = %s", i, argv[i]);
+
+  snprintf(run->jobID, sizeof run->jobID, "%s", argv[1]);
+  ResetPrinterOutput();
+  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  if (ras == nullptr) DbgMsg("main::cupsRasterOpen: no raster stream on the input");
+  ppd_file_t *ppd = OpenPpd();
+
+  GetPrinterLocation(argv[0], run->PrinterLocation, sizeof run->PrinterLocation);
+  cups_option_t *options = nullptr;
+  int num_options = ParseJobOptions(argv[5], &options);
+  GetJobOptions(num_options, options, &run->numUP, &run->bCollate);
+  MarkPpdOptions(ppd, num_options, options);
+
+  run->FlushPage = 0;
+  InitJobState(gJobRing);
+  pthread_t jbigThread;
+  int rc = pthread_create(&jbigThread, nullptr, JbigThread, gJobRing);
+  if (rc != 0) {
+    ReportError("Unable to start the compression thread: %s", strerror(rc));
+    run->exitStatus = 1;
+  } else {
+    run->nCopies = 0;
+    run->bDuplex = FALSE;
+    run->bDriverDoCollate = FALSE;
+    run->page = 0;
+    while (TakeMorePages(run) && ras != nullptr && cupsRasterReadHeader2(ras, &run->inheader))
+      ReadPage(run, ras, argv, ppd);
+    EndJob(run, jbigThread);
+  }
+
+  cupsFreeOptions(num_options, options);
+  DbgMsg("main::cupsFreeOptions");
+  if (ras) cupsRasterClose(ras);
+  DbgMsg("main::cupsRasterClose");
+  DbgMsg("main::count_bytes = %u", count_bytes);
+  ClosePpd(ppd);
+  if (fd != 0) close(fd);
+  DbgMsg("main::exit status %d", run->exitStatus);
+  return run->exitStatus;
+}

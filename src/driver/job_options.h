@@ -1,0 +1,30 @@
+// The job's settings from the command line and the CUPS destinations: the option
+// text ("number-up", "Collate") and the queue's "printer-location".
+#pragma once
+
+#include <cups/cups.h>
+
+#include <cstddef>
+
+#include "runtime/win_types.h"
+
+// Parses the option text into a new list (the text is parsed twice into the same
+// list, which leaves each option once) and logs every option.  Returns the option
+// count; the caller frees the list with cupsFreeOptions.
+int ParseJobOptions(const char *text, cups_option_t **options);
+
+// "number-up" gives numUP (1 when absent, the digits at the start of the value
+// otherwise); "Collate" with the value "true" sets bCollate.  Names and "true"
+// are compared without regard to case.
+void GetJobOptions(int num_options, const cups_option_t *options, int *numUP, BOOL *bCollate);
+
+// TRUE when the filter itself must make collated copies: collation asked for and
+// at least two copies on the first page.
+BOOL DriverDoesCollate(BOOL bCollate, unsigned NumCopies);
+
+// The "printer-location" of the destinations named exactly `queue` (the last
+// non-empty one when there are instances), cut to fit `size`; empty when none.
+void FindPrinterLocation(int num_dests, const cups_dest_t *dests, const char *queue, char *location,
+                         size_t size);
+// The same, over the CUPS destinations the system knows.
+void GetPrinterLocation(const char *queue, char *location, size_t size);

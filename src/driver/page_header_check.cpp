@@ -1,0 +1,66 @@
+#include "driver/page_header_check.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+uint64_t PaddedTo32(uint64_t n) { return (n + 31) / 32 * 32; }
+
+}  // namespace
+
+BOOL CheckPageHeader(const cups_page_header2_t *h, char *reason, size_t reasonSize) {
+  const unsigned bits = h->cupsBitsPerPixel;
+  if (h->cupsWidth == 0) {
+    snprintf(reason, reasonSize, "cupsWidth is 0");
+    return FALSE;
+  }
+  if (h->cupsHeight == 0) {
+    snprintf(reason, reasonSize, "cupsHeight is 0");
+    return FALSE;
+  }
+  if (bits < 8 || bits % 8 != 0) {
+    snprintf(reason, reasonSize,
+             "cupsBitsPerPixel %u is not supported (whole bytes of at least 8 bits are needed)",
+             bits);
+    return FALSE;
+  }
+  if (bits > kMaxBitsPerPixel) {
+    snprintf(reason, reasonSize, "cupsBitsPerPixel %u is more than %u", bits, kMaxBitsPerPixel);
+    return FALSE;
+  }
+  const uint64_t lineBytes = static_cast<uint64_t>(h->cupsWidth) * (bits / 8);
+  if (h->cupsBytesPerLine != lineBytes) {
+    snprintf(reason, reasonSize,
+             "cupsBytesPerLine %u does not match cupsWidth %u at %u bits per pixel (%llu bytes)",
+             h->cupsBytesPerLine, h->cupsWidth, bits, static_cast<unsigned long long>(lineBytes));
+    return FALSE;
+  }
+  const bool twoColour = h->cupsInteger[4] == 1;
+  if (twoColour && bits != 24) {
+    snprintf(reason, reasonSize,
+             "cupsInteger[4] (ColorMode) 1 needs 24 bits per pixel, cupsBitsPerPixel is %u", bits);
+    return FALSE;
+  }
+  const uint64_t width = PaddedTo32(h->cupsWidth);
+  const uint64_t height = PaddedTo32(h->cupsHeight) * (twoColour ? 2 : 1);
+  if (width > kMaxBitmapSide) {
+    snprintf(reason, reasonSize, "cupsWidth %u is too wide (the padded bitmap may be %u pixels)",
+             h->cupsWidth, kMaxBitmapSide);
+    return FALSE;
+  }
+  if (height > kMaxBitmapSide) {
+    snprintf(reason, reasonSize, "cupsHeight %u is too tall (the padded bitmap%s may be %u rows)",
+             h->cupsHeight, twoColour ? " of both colour planes" : "", kMaxBitmapSide);
+    return FALSE;
+  }
+  // The 8-bit page and the line buffers must stay within 32-bit byte counts.
+  const uint64_t pageBytes = width * height;
+  const uint64_t lineBufferBytes = width * bits / 8 * (twoColour ? 3 : 1);
+  if (pageBytes > UINT32_MAX || lineBufferBytes > UINT32_MAX) {
+    snprintf(reason, reasonSize, "cupsWidth %u by cupsHeight %u is too large", h->cupsWidth,
+             h->cupsHeight);
+    return FALSE;
+  }
+  return TRUE;
+}

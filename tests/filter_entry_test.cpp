@@ -1,0 +1,413 @@
+// The filter run end to end: the binary started as the CUPS scheduler starts it,
+// on raster jobs written with libcups's own writer.
+#include "driver/filter_entry.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "filter_process.h"
+#include "output/printer_output.h"
+#include "test_raster.h"
+
+namespace {
+
+using filtertest::Count;
+using filtertest::FilterCall;
+using filtertest::FilterResult;
+using filtertest::JobArgs;
+using filtertest::RunFilter;
+using filtertest::SamplePage;
+using filtertest::ScratchDir;
+
+const char kUsage[] = "Usage: FILTER JOD_ID USERNAME DOC_TITLE COPIES OPTIONS [FILENAME]\n";
+
+// count_bytes as logged at the end of the run.
+long LoggedCountBytes(const std::string &err) {
+  const std::string key = "DEBUG: main::count_bytes = ";
+  size_t at = err.find(key);
+  return at == std::string::npos ? -1 : strtol(err.c_str() + at + key.size(), nullptr, 10);
+}
+
+FilterResult RunOn(const ScratchDir &dir, const std::vector<testraster::Page> &pages,
+                   const std::string &options = "", std::vector<std::string> env = {}) {
+  std::string path = dir.File("job.ras");
+  EXPECT_TRUE(testraster::WriteRasterFile(path, pages));
+  FilterCall call;
+  call.args = JobArgs(path, options);
+  call.environment = std::move(env);
+  return RunFilter(dir, call);
+}
+
+TEST(FilterArguments, FiveOrEightArgumentsPrintTheUsageAndFail) {
+  ScratchDir dir;
+  for (size_t n : {5u, 8u}) {
+    FilterCall call;
+    call.args = JobArgs(dir.File("job.ras"));
+    call.args.resize(n, "x");
+    FilterResult r = RunFilter(dir, call);
+    EXPECT_EQ(r.status, 1) << n;
+    EXPECT_EQ(r.out, kUsage) << n;
+  }
+}
+
+TEST(FilterArguments, AMissingFileIsReportedWithTheSystemsReason) {
+  ScratchDir dir;
+  FilterCall call;
+  call.args = JobArgs(dir.File("no-such.ras"));
+  FilterResult r = RunFilter(dir, call);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("ERROR: Unable to open print file: No such file or directory\n"),
+            std::string::npos)
+      << r.err;
+  call.args = JobArgs(dir.path());
+  r = RunFilter(dir, call);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ERROR: Unable to open print file: Is a directory\n"), std::string::npos);
+}
+
+TEST(FilterRun, AnEmptyRasterStreamIsAnEmptyJob) {
+  ScratchDir dir;
+  // No bytes at all, on standard input and as a file.
+  filtertest::WriteFile(dir.File("empty.ras"), "");
+  FilterCall call;
+  call.args = JobArgs("");
+  call.stdinPath = dir.File("empty.ras");
+  FilterResult r = RunFilter(dir, call);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  // A stream with no page, as libcups writes it.
+  r = RunOn(dir, {});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("DEBUG: main::page = 0 ---------->"), std::string::npos);
+  EXPECT_EQ(Count(r.err, "main::PJL_WriteCloseJobCmd"), 0u);
+}
+
+TEST(FilterRun, WalksEveryPageOfMixedSizesAndDepthsInOrder) {
+  ScratchDir dir;
+  std::vector<testraster::Page> pages = {
+      SamplePage(300, 200, 24), SamplePage(100, 50, 8),   SamplePage(64, 64, 24, true),
+      SamplePage(33, 97, 16),   SamplePage(1000, 31, 24), SamplePage(7, 300, 8),
+  };
+  // Read from standard input, as in a CUPS filter chain.
+  std::string path = dir.File("job.ras");
+  ASSERT_TRUE(testraster::WriteRasterFile(path, pages));
+  FilterCall call;
+  call.args = JobArgs("");
+  call.stdinPath = path;
+  FilterResult r = RunFilter(dir, call);
+  EXPECT_EQ(r.status, 0) << r.err;
+  size_t last = 0;
+  for (size_t n = 0; n < pages.size(); ++n) {
+    std::string start = "DEBUG: main::start page " + std::to_string(n) + " / index ";
+    size_t at = r.err.find(start);
+    ASSERT_NE(at, std::string::npos) << start;
+    EXPECT_GT(at, last);
+    last = at;
+  }
+  EXPECT_EQ(Count(r.err, "DEBUG: GetCUPSPageData Out"), pages.size());
+  EXPECT_NE(r.err.find("DEBUG: main::page = 6 ---------->"), std::string::npos);
+  EXPECT_EQ(Count(r.err, "DEBUG: main::PJL_WriteCloseJobCmd ---------->"), 1u);
+  EXPECT_EQ(Count(r.err, "ERROR:"), 0u);
+  EXPECT_EQ(LoggedCountBytes(r.err), static_cast<long>(r.out.size()));
+  // Every log line is a CUPS debug line.
+  size_t start = 0, lines = 0;
+  for (size_t nl = r.err.find('\n'); nl != std::string::npos; nl = r.err.find('\n', start)) {
+    std::string line = r.err.substr(start, nl - start);
+    start = nl + 1;
+    ++lines;
+    EXPECT_TRUE(line.rfind("DEBUG: ", 0) == 0 && line.size() >= 12 &&
+                line.compare(line.size() - 12, 12, " ---------->") == 0)
+        << line;
+  }
+  EXPECT_GT(lines, 100u);
+}
+
+TEST(FilterRun, CollationByTheFilterNeedsTheOptionAndTwoCopies) {
+  ScratchDir dir;
+  testraster::Page p = SamplePage(64, 64, 24);
+  p.header.NumCopies = 3;
+  FilterResult r = RunOn(dir, {p}, "number-up=4 Collate=True");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("DEBUG: numUP = 4 "), std::string::npos);
+  EXPECT_NE(r.err.find("DEBUG: bCollate = 1 "), std::string::npos);
+  EXPECT_NE(r.err.find("DEBUG: bDriverDoCollate = 1 "), std::string::npos);
+  p.header.NumCopies = 1;
+  r = RunOn(dir, {p}, "Collate=true");
+  EXPECT_NE(r.err.find("DEBUG: bDriverDoCollate = 0 "), std::string::npos);
+}
+
+// Headers that libcups's reader passes but this printer's conversion cannot read.
+struct HostileHeader {
+  const char *what;
+  void (*change)(cups_page_header2_t &);
+  const char *named;
+};
+
+const HostileHeader kHostile[] = {
+    {"zero width", [](cups_page_header2_t &h) { h.cupsWidth = 0; }, "cupsWidth is 0"},
+    {"4 bits per pixel",
+     [](cups_page_header2_t &h) {
+       h.cupsBitsPerPixel = h.cupsBitsPerColor = 4;
+       h.cupsColorSpace = CUPS_CSPACE_K;
+       h.cupsBytesPerLine = (h.cupsWidth + 1) / 2;
+     },
+     "cupsBitsPerPixel 4 "},
+    {"12 bits per pixel",
+     [](cups_page_header2_t &h) {
+       h.cupsBitsPerPixel = 12;
+       h.cupsBitsPerColor = 4;
+       h.cupsBytesPerLine = h.cupsWidth * 3 / 2;
+     },
+     "cupsBitsPerPixel 12 "},
+    {"lines longer than the pixels",
+     [](cups_page_header2_t &h) { h.cupsBytesPerLine = h.cupsWidth * 6; }, "cupsBytesPerLine 384 "},
+    {"lines shorter than the pixels",
+     [](cups_page_header2_t &h) { h.cupsBytesPerLine = h.cupsWidth * 3 - 3; },
+     "cupsBytesPerLine 189 "},
+    {"two colours on grey pixels",
+     [](cups_page_header2_t &h) {
+       h.cupsBitsPerPixel = h.cupsBitsPerColor = 8;
+       h.cupsColorSpace = CUPS_CSPACE_SW;
+       h.cupsBytesPerLine = h.cupsWidth;
+       h.cupsInteger[4] = 1;
+     },
+     "cupsInteger[4] (ColorMode) 1 "},
+    {"too wide",
+     [](cups_page_header2_t &h) {
+       h.cupsWidth = 70000;
+       h.cupsBytesPerLine = 210000;
+     },
+     "cupsWidth 70000 "},
+    {"too tall", [](cups_page_header2_t &h) { h.cupsHeight = 70000; }, "cupsHeight 70000 "},
+    {"too tall in two colours",
+     [](cups_page_header2_t &h) {
+       h.cupsHeight = 40000;
+       h.cupsInteger[4] = 1;
+     },
+     "cupsHeight 40000 "},
+};
+
+testraster::Page HostilePage(const HostileHeader &c) {
+  testraster::Page p;
+  p.header = testraster::MakeHeader(64, 8, 24);
+  c.change(p.header);
+  // Only the header is written: the filter must not read further.
+  return p;
+}
+
+TEST(FilterPageHeaders, AHostileFirstPageEndsTheJobBeforeAnythingIsWritten) {
+  ScratchDir dir;
+  for (const HostileHeader &c : kHostile) {
+    FilterResult r = RunOn(dir, {HostilePage(c), SamplePage(64, 8, 24)});
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_EQ(r.out, "") << c.what;
+    std::string error = "ERROR: Page 1 has an invalid raster header: ";
+    size_t at = r.err.find(error);
+    ASSERT_NE(at, std::string::npos) << c.what << "\n" << r.err;
+    EXPECT_EQ(r.err.compare(at + error.size(), strlen(c.named), c.named), 0)
+        << c.what << ": " << r.err.substr(at, 160);
+    EXPECT_EQ(Count(r.err, "GetCUPSPageData Out"), 0u) << c.what;
+    EXPECT_EQ(Count(r.err, "main::PJL_WriteCloseJobCmd"), 0u) << c.what;
+    EXPECT_EQ(Count(r.err, "main::start page 1 "), 0u) << c.what;
+  }
+}
+
+TEST(FilterPageHeaders, AHostileLaterPageEndsTheJobAfterThePagesBeforeIt) {
+  ScratchDir dir;
+  for (const HostileHeader &c : kHostile) {
+    FilterResult r = RunOn(dir, {SamplePage(64, 8, 24), HostilePage(c), SamplePage(64, 8, 24)});
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_NE(r.err.find("ERROR: Page 2 has an invalid raster header: " + std::string(c.named)),
+              std::string::npos)
+        << c.what;
+    EXPECT_EQ(Count(r.err, "GetCUPSPageData Out"), 1u) << c.what;
+    EXPECT_NE(r.err.find("DEBUG: main::page = 1 ---------->"), std::string::npos) << c.what;
+    EXPECT_EQ(Count(r.err, "main::PJL_WriteCloseJobCmd"), 1u) << c.what;
+    EXPECT_EQ(LoggedCountBytes(r.err), static_cast<long>(r.out.size())) << c.what;
+  }
+}
+
+TEST(FilterRun, AStreamEndingInsideAPageFinishesTheJobAndFails) {
+  ScratchDir dir;
+  std::string path = dir.File("job.ras");
+  ASSERT_TRUE(testraster::WriteRasterFile(
+      path, {SamplePage(64, 40, 24), SamplePage(64, 40, 24), SamplePage(64, 40, 24)}));
+  std::string bytes = filtertest::ReadFile(path);
+  // Cut inside the second page's pixels: the third page and 30.5 lines are missing.
+  const size_t page = 1796 + 64 * 3 * 40;
+  filtertest::WriteFile(path, bytes.substr(0, bytes.size() - page - 64 * 3 * 61 / 2));
+  FilterCall call;
+  call.args = JobArgs(path);
+  FilterResult r = RunFilter(dir, call);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ERROR: Page 2 is incomplete: the raster data ends after 9 of its 40 "
+                       "lines\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Count(r.err, "GetCUPSPageData Out"), 2u);
+  EXPECT_NE(r.err.find("DEBUG: main::page = 2 ---------->"), std::string::npos);
+  EXPECT_EQ(Count(r.err, "main::PJL_WriteCloseJobCmd"), 1u);
+}
+
+// A PPD of this project's own, with job-control text.
+std::string WritePpd(const ScratchDir &dir, const char *jclBegin) {
+  std::string ppd =
+      "*PPD-Adobe: \"4.3\"\n"
+      "*FormatVersion: \"4.3\"\n"
+      "*FileVersion: \"1.0\"\n"
+      "*LanguageVersion: English\n"
+      "*LanguageEncoding: ISOLatin1\n"
+      "*PCFileName: \"ZELVART.PPD\"\n"
+      "*Manufacturer: \"Test\"\n"
+      "*Product: \"(Zelvar Test)\"\n"
+      "*ModelName: \"Zelvar Test\"\n"
+      "*ShortNickName: \"Zelvar Test\"\n"
+      "*NickName: \"Zelvar Test\"\n"
+      "*PSVersion: \"(3010.000) 0\"\n"
+      "*LanguageLevel: \"3\"\n"
+      "*ColorDevice: False\n"
+      "*DefaultColorSpace: Gray\n"
+      "*FileSystem: False\n"
+      "*Throughput: \"20\"\n"
+      "*LandscapeOrientation: Plus90\n"
+      "*TTRasterizer: Type42\n"
+      "*cupsFilter: \"application/vnd.cups-raster 0 rastertoZelvar\"\n";
+  if (jclBegin) ppd += std::string("*JCLBegin: \"") + jclBegin + "\"\n";
+  ppd +=
+      "*OpenUI *PageSize/Media Size: PickOne\n"
+      "*OrderDependency: 10 AnySetup *PageSize\n"
+      "*DefaultPageSize: A4\n"
+      "*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n"
+      "*CloseUI: *PageSize\n"
+      "*DefaultPageRegion: A4\n"
+      "*DefaultImageableArea: A4\n"
+      "*ImageableArea A4: \"12 12 583 830\"\n"
+      "*DefaultPaperDimension: A4\n"
+      "*PaperDimension A4: \"595 842\"\n";
+  std::string path = dir.File("zelvar.ppd");
+  filtertest::WriteFile(path, ppd);
+  return path;
+}
+
+TEST(FilterPpd, WritesTheJclBeginTextAfterAnEscapeByteAndCountsIt) {
+  ScratchDir dir;
+  std::string ppd = WritePpd(dir, "@PJL SET ZELVARTEST=1<0D0A>");
+  FilterResult r = RunOn(dir, {SamplePage(64, 8, 24)}, "", {"PPD=" + ppd});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.out, "\x1b@PJL SET ZELVARTEST=1\r\n"), 1u);
+  EXPECT_NE(r.err.find("DEBUG: jcl_begin = @PJL SET ZELVARTEST=1\r\n, len = 23 "),
+            std::string::npos);
+  EXPECT_EQ(LoggedCountBytes(r.err), static_cast<long>(r.out.size()));
+  // A job without pages writes nothing, not even the JCL text.
+  r = RunOn(dir, {}, "", {"PPD=" + ppd});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(FilterPpd, AJobGoesOnWithoutJclTextWhenThePpdIsMissingOrUnreadable) {
+  ScratchDir dir;
+  FilterResult r = RunOn(dir, {SamplePage(64, 8, 24)});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("DEBUG: main::PPD is not set, the job has no JCL text "), std::string::npos);
+  r = RunOn(dir, {SamplePage(64, 8, 24)}, "", {"PPD=" + dir.File("missing.ppd")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("DEBUG: main::ppdOpenFile(" + dir.File("missing.ppd") + ") failed: "),
+            std::string::npos);
+  EXPECT_EQ(Count(r.err, "jcl_begin"), 0u);
+  std::string noJcl = WritePpd(dir, nullptr);
+  r = RunOn(dir, {SamplePage(64, 8, 24)}, "", {"PPD=" + noJcl});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Count(r.err, "jcl_begin"), 0u);
+  EXPECT_EQ(Count(r.err, "ppdOpenFile"), 0u);
+}
+
+TEST(FilterOutput, AFailedWriteToThePrinterFailsTheJob) {
+  ScratchDir dir;
+  std::string ppd = WritePpd(dir, "@PJL SET ZELVARTEST=1<0D0A>");
+  std::string path = dir.File("job.ras");
+  ASSERT_TRUE(testraster::WriteRasterFile(path, {SamplePage(64, 8, 24), SamplePage(64, 8, 24)}));
+  FilterCall call;
+  call.args = JobArgs(path);
+  call.environment = {"PPD=" + ppd};
+  call.stdoutPath = "/dev/full";
+  FilterResult r = RunFilter(dir, call);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ERROR: Unable to write print data: No space left on device\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Count(r.err, "main::start page 1 "), 0u);
+  EXPECT_EQ(Count(r.err, "main::PJL_WriteCloseJobCmd"), 0u);
+}
+
+// With /tmp/VelPrinter present, every log line also goes to its log file.  Skipped
+// where that directory is already in use, so nobody's log is touched.
+TEST(FilterLog, WritesTimeStampedRecordsWhileTheSwitchDirectoryExists) {
+  const char *logDir = "/tmp/VelPrinter";
+  if (access(logDir, F_OK) == 0) GTEST_SKIP() << logDir << " exists already";
+  ASSERT_EQ(mkdir(logDir, 0755), 0);
+  ScratchDir dir;
+  FilterResult r = RunOn(dir, {SamplePage(64, 8, 24)});
+  std::string log = filtertest::ReadFile(std::string(logDir) + "/VelPrinterLog.log");
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    unlink("/tmp/VelPrinter/VelPrinterLog.log");
+    if (rmdir(logDir) == 0) break;
+  }
+  EXPECT_EQ(r.status, 0);
+  const std::string banner = "] Velquin's Filter 20180830\n";
+  size_t at = log.find(banner);
+  ASSERT_NE(at, std::string::npos) << log.substr(0, 200);
+  ASSERT_GE(at, 20u);
+  EXPECT_TRUE(filtertest::TimeStampAt(log, at - 20)) << log.substr(0, 200);
+  EXPECT_NE(log.find("] main::start page 0 / index 0!\n"), std::string::npos);
+  EXPECT_NE(log.find("] main::count_bytes = "), std::string::npos);
+}
+
+// The engine's entry can run several jobs in one process.
+TEST(FilterMainInProcess, RunsJobAfterJobWithFreshState) {
+  ScratchDir dir;
+  std::string good = dir.File("good.ras"), cut = dir.File("cut.ras");
+  ASSERT_TRUE(testraster::WriteRasterFile(
+      good, {SamplePage(96, 40, 24), SamplePage(50, 20, 8), SamplePage(64, 64, 24, true)}));
+  std::string bytes = filtertest::ReadFile(good);
+  filtertest::WriteFile(cut, bytes.substr(0, bytes.size() - 100));
+  std::string out = dir.File("out.prn");
+  FILE *f = fopen(out.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  SetPrinterOutputFd(fileno(f));
+  auto run = [](const std::string &path) {
+    std::vector<std::string> args = JobArgs(path);
+    std::vector<char *> argv;
+    for (auto &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    testing::internal::CaptureStderr();
+    int status = FilterMain(static_cast<int>(args.size()), argv.data());
+    std::string err = testing::internal::GetCapturedStderr();
+    return std::make_pair(status, err);
+  };
+  auto first = run(good);
+  auto second = run(cut);
+  auto third = run(good);
+  SetPrinterOutputFd(1);
+  fclose(f);
+  EXPECT_EQ(first.first, 0);
+  EXPECT_EQ(second.first, 1);
+  EXPECT_NE(second.second.find("ERROR: Page 3 is incomplete"), std::string::npos);
+  EXPECT_EQ(third.first, 0);
+  EXPECT_EQ(Count(third.second, "GetCUPSPageData Out"), 3u);
+  EXPECT_EQ(LoggedCountBytes(first.second), LoggedCountBytes(third.second));
+  // Each run counted exactly what it wrote.
+  EXPECT_EQ(static_cast<long>(filtertest::ReadFile(out).size()),
+            LoggedCountBytes(first.second) + LoggedCountBytes(second.second) +
+                LoggedCountBytes(third.second));
+}
+
+}  // namespace

@@ -1,0 +1,345 @@
+// Raster page reading: pages written with libcups's own raster writer are read
+// back through GetCUPSPageData and the bitmap in the slot is checked pixel by pixel.
+#include "driver/raster_page.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "driver/job_state.h"
+#include "driver/page_header_check.h"
+#include "filter_process.h"
+#include "test_raster.h"
+
+namespace {
+
+using filtertest::ScratchDir;
+
+// A raster stream opened for reading, one slot to read its pages into.
+class RasterFixture : public ::testing::Test {
+ protected:
+  void Open(const std::vector<testraster::Page> &pages, long cutBytes = 0) {
+    path_ = dir_.File("job.ras");
+    ASSERT_TRUE(testraster::WriteRasterFile(path_, pages));
+    if (cutBytes > 0) {
+      std::string bytes = filtertest::ReadFile(path_);
+      ASSERT_GT(static_cast<long>(bytes.size()), cutBytes);
+      filtertest::WriteFile(path_, bytes.substr(0, bytes.size() - cutBytes));
+    }
+    fd_ = open(path_.c_str(), O_RDONLY);
+    ASSERT_GE(fd_, 0);
+    ras_ = cupsRasterOpen(fd_, CUPS_RASTER_READ);
+    ASSERT_NE(ras_, nullptr);
+  }
+  // Reads the next header into the slot and the page's pixels with GetCUPSPageData.
+  BOOL ReadPage(DWORD *lines = nullptr) {
+    Release();
+    if (!cupsRasterReadHeader2(ras_, &slot_->inheader)) return FALSE;
+    slot_->inras = ras_;
+    return GetCUPSPageData(slot_.get(), lines);
+  }
+  BYTE At(DWORD x, DWORD y) const { return SlotBitmap(slot_.get())[y * slot_->linebyte + x]; }
+  BYTE RedAt(DWORD x, DWORD y) const {
+    return SlotBitmap(slot_.get())[slot_->pagesize / 2 + y * slot_->linebyte + x];
+  }
+  // Every pixel of rows [y0, y1) from column x0 on is white.
+  void ExpectWhite(DWORD x0, DWORD y0, DWORD y1, bool redPlane = false) {
+    for (DWORD y = y0; y < y1; ++y)
+      for (DWORD x = x0; x < slot_->page_width; ++x)
+        ASSERT_EQ(redPlane ? RedAt(x, y) : At(x, y), 255) << "x " << x << " y " << y;
+  }
+  void Release() {
+    free(SlotBitmap(slot_.get()));
+    SetSlotBitmap(slot_.get(), nullptr);
+  }
+  void TearDown() override {
+    Release();
+    if (ras_) cupsRasterClose(ras_);
+    if (fd_ >= 0) close(fd_);
+  }
+
+  ScratchDir dir_;
+  std::string path_;
+  int fd_ = -1;
+  cups_raster_t *ras_ = nullptr;
+  std::unique_ptr<JobInfo> slot_ = std::make_unique<JobInfo>();
+};
+
+testraster::Page Page24(unsigned w, unsigned h) {
+  return testraster::WhitePage(testraster::MakeHeader(w, h, 24));
+}
+
+TEST_F(RasterFixture, WeighsRedGreenBlueAsThirtyFiftyThreeSeventeen) {
+  testraster::Page p = Page24(33, 3);
+  testraster::SetPixel(p, 1, 0, 0, 0, 0);
+  testraster::SetPixel(p, 2, 0, 255, 0, 0);
+  testraster::SetPixel(p, 3, 0, 0, 255, 0);
+  testraster::SetPixel(p, 4, 0, 0, 0, 255);
+  testraster::SetPixel(p, 32, 2, 10, 20, 30);
+  Open({p});
+  DWORD lines = 0;
+  ASSERT_TRUE(ReadPage(&lines));
+  EXPECT_EQ(lines, 3u);
+  EXPECT_EQ(At(0, 0), 255);
+  EXPECT_EQ(At(1, 0), 0);
+  EXPECT_EQ(At(2, 0), 76);
+  EXPECT_EQ(At(3, 0), 135);
+  EXPECT_EQ(At(4, 0), 43);
+  EXPECT_EQ(At(32, 2), 18);  // (300 + 1060 + 510 + 1) / 100
+}
+
+TEST_F(RasterFixture, PadsToMultiplesOf32WithWhite) {
+  testraster::Page p = Page24(33, 3);
+  testraster::FillRect(p, 0, 0, 33, 3, 0, 0, 0);
+  Open({p});
+  ASSERT_TRUE(ReadPage());
+  EXPECT_EQ(slot_->page_width, 64u);
+  EXPECT_EQ(slot_->page_height, 32u);
+  EXPECT_EQ(slot_->linebyte, 64u);
+  EXPECT_EQ(slot_->pagesize, 64u * 32u);
+  EXPECT_EQ(slot_->linebyteLeft, 31u);
+  for (DWORD y = 0; y < 3; ++y)
+    for (DWORD x = 0; x < 33; ++x) ASSERT_EQ(At(x, y), 0);
+  ExpectWhite(33, 0, 3);
+  ExpectWhite(0, 3, 32);
+}
+
+TEST_F(RasterFixture, KeepsTheGeometryOfALetterWidthA4Line) {
+  Open({Page24(4961, 2)});
+  ASSERT_TRUE(ReadPage());
+  EXPECT_EQ(slot_->page_width, 4992u);
+  EXPECT_EQ(slot_->linebyte, 4992u);
+  EXPECT_EQ(slot_->linebyteLeft, 31u);
+  ExpectWhite(4961, 0, 2);
+}
+
+TEST_F(RasterFixture, EightBitPixelsWeighTheNextSamplesAndWhiteBeyondTheLine) {
+  // One-byte pixels: each output pixel weighs its own sample and the next two; at
+  // the right end the samples past the line read as white.
+  testraster::Page p = testraster::WhitePage(testraster::MakeHeader(5, 1, 8));
+  const uint8_t samples[5] = {10, 200, 100, 0, 0};
+  for (unsigned x = 0; x < 5; ++x) testraster::SetPixel(p, x, 0, samples[x], 0, 0);
+  Open({p});
+  ASSERT_TRUE(ReadPage());
+  EXPECT_EQ(At(0, 0), 126);  // (300 + 10600 + 1700 + 1) / 100
+  EXPECT_EQ(At(2, 0), 30);   // (3000 + 0 + 0 + 1) / 100
+  EXPECT_EQ(At(3, 0), 43);   // (0 + 0 + 17 * 255 + 1) / 100
+  EXPECT_EQ(At(4, 0), 178);  // (0 + 53 * 255 + 17 * 255 + 1) / 100
+  ExpectWhite(5, 0, 1);
+}
+
+TEST_F(RasterFixture, SixteenBitPixelsReadWhiteBeyondTheLine) {
+  cups_page_header2_t h = testraster::MakeHeader(3, 1, 16);
+  testraster::Page p = testraster::WhitePage(h);
+  std::fill(p.pixels.begin(), p.pixels.end(), 0);
+  Open({p});
+  ASSERT_TRUE(ReadPage());
+  EXPECT_EQ(At(0, 0), 0);
+  EXPECT_EQ(At(1, 0), 0);
+  EXPECT_EQ(At(2, 0), 43);  // the third sample of the last pixel is past the line
+}
+
+TEST_F(RasterFixture, ConsumesExactlyEachPagesLinesSoTheNextHeaderFollows) {
+  testraster::Page a = Page24(40, 5);
+  testraster::FillRect(a, 0, 4, 40, 1, 0, 0, 0);
+  testraster::Page b = testraster::WhitePage(testraster::MakeHeader(70, 3, 8));
+  testraster::SetPixel(b, 69, 2, 0, 0, 0);
+  Open({a, b});
+  ASSERT_TRUE(ReadPage());
+  EXPECT_EQ(At(39, 4), 0);
+  ASSERT_TRUE(ReadPage());
+  EXPECT_EQ(slot_->inheader.cupsWidth, 70u);
+  EXPECT_EQ(slot_->page_width, 96u);
+  EXPECT_EQ(At(66, 2), 255);
+  EXPECT_EQ(At(67, 2), 211);  // (30 * 255 + 53 * 255 + 0 + 1) / 100
+  EXPECT_EQ(At(68, 2), 119);  // (30 * 255 + 0 + 17 * 255 + 1) / 100
+  EXPECT_EQ(At(69, 2), 178);
+  EXPECT_FALSE(ReadPage());
+}
+
+testraster::Page TwoColourPage(unsigned w, unsigned h, unsigned colorLevel) {
+  cups_page_header2_t hd = testraster::MakeHeader(w, h, 24);
+  hd.cupsInteger[4] = 1;
+  hd.cupsInteger[5] = colorLevel;
+  return testraster::WhitePage(hd);
+}
+
+TEST_F(RasterFixture, TwoColourSplitsRedPixelsIntoTheRedPlane) {
+  testraster::Page p = TwoColourPage(40, 3, 0);
+  testraster::SetPixel(p, 0, 0, 200, 100, 100);  // red
+  testraster::SetPixel(p, 1, 0, 150, 0, 0);      // not red: the first sample must exceed 150
+  testraster::SetPixel(p, 2, 0, 200, 200, 100);  // not red: green as strong
+  testraster::SetPixel(p, 3, 2, 0, 0, 0);        // black
+  Open({p});
+  ASSERT_TRUE(ReadPage());
+  EXPECT_EQ(slot_->page_height, 64u);
+  EXPECT_EQ(slot_->pagesize, 64u * 64u);
+  EXPECT_EQ(At(0, 0), 255);
+  EXPECT_EQ(RedAt(0, 0), 0);
+  EXPECT_EQ(At(1, 0), 45);
+  EXPECT_EQ(RedAt(1, 0), 255);
+  EXPECT_EQ(At(2, 0), 183);
+  EXPECT_EQ(RedAt(2, 0), 255);
+  EXPECT_EQ(At(3, 2), 0);
+  EXPECT_EQ(RedAt(3, 2), 255);
+  EXPECT_EQ(At(4, 0), 255);
+  // Both planes white beyond the page, and the black plane's padding rows too.
+  ExpectWhite(40, 0, 3);
+  ExpectWhite(0, 3, 32);
+  ExpectWhite(40, 0, 3, true);
+  ExpectWhite(0, 3, 32, true);
+}
+
+TEST_F(RasterFixture, TwoColourMarginComesFromTheLowByteOfColorLevel) {
+  // ColorLevel 60: (200, 150, 100) is not red, 200 - 60 does not exceed 150.
+  testraster::Page p60 = TwoColourPage(32, 1, 60);
+  testraster::SetPixel(p60, 0, 0, 200, 150, 100);
+  testraster::SetPixel(p60, 1, 0, 200, 100, 100);
+  // ColorLevel 300 gives a margin of 44: 200 - 44 = 156 exceeds 150.
+  testraster::Page p300 = TwoColourPage(32, 1, 300);
+  testraster::SetPixel(p300, 0, 0, 200, 150, 100);
+  Open({p60, p300});
+  ASSERT_TRUE(ReadPage());
+  EXPECT_EQ(RedAt(0, 0), 255);
+  EXPECT_EQ(At(0, 0), 156);
+  EXPECT_EQ(RedAt(1, 0), 0);
+  EXPECT_EQ(At(1, 0), 255);
+  ASSERT_TRUE(ReadPage());
+  EXPECT_EQ(RedAt(0, 0), 0);
+  EXPECT_EQ(At(0, 0), 255);
+}
+
+TEST_F(RasterFixture, StreamEndingInsideAPageLeavesTheMissingLinesWhite) {
+  testraster::Page p = Page24(40, 10);
+  testraster::FillRect(p, 0, 0, 40, 10, 0, 0, 0);
+  Open({p}, 40 * 3 * 11 / 2);  // the last five and a half lines are missing
+  DWORD lines = 99;
+  ASSERT_TRUE(ReadPage(&lines));
+  EXPECT_EQ(lines, 4u);
+  for (DWORD y = 0; y < 4; ++y)
+    for (DWORD x = 0; x < 40; ++x) ASSERT_EQ(At(x, y), 0);
+  ExpectWhite(0, 4, 32);
+}
+
+TEST_F(RasterFixture, RefusesAHeaderItCannotReadWithoutTouchingTheStream) {
+  cups_page_header2_t h = testraster::MakeHeader(16, 2, 8);
+  h.cupsInteger[4] = 1;  // two-colour needs 24-bit pixels
+  testraster::Page bad = testraster::WhitePage(h);
+  Open({bad, Page24(8, 1)});
+  ASSERT_TRUE(cupsRasterReadHeader2(ras_, &slot_->inheader));
+  slot_->inras = ras_;
+  EXPECT_FALSE(GetCUPSPageData(slot_.get()));
+  EXPECT_EQ(SlotBitmap(slot_.get()), nullptr);
+  // Its pixels are still unread.
+  unsigned char line[16];
+  EXPECT_EQ(cupsRasterReadPixels(ras_, line, 16), 16u);
+}
+
+// Header checks: each kind of header the conversion cannot read safely.
+struct BadHeader {
+  const char *what;
+  void (*change)(cups_page_header2_t &);
+  const char *named;  // the field the reason must name
+};
+
+TEST(PageHeaderCheck, RejectsEachKindOfUnreadableHeaderNamingTheField) {
+  const BadHeader cases[] = {
+      {"zero width", [](cups_page_header2_t &h) { h.cupsWidth = 0; }, "cupsWidth is 0"},
+      {"zero height", [](cups_page_header2_t &h) { h.cupsHeight = 0; }, "cupsHeight is 0"},
+      {"4 bits",
+       [](cups_page_header2_t &h) {
+         h.cupsBitsPerPixel = 4;
+         h.cupsBytesPerLine = 50;
+       },
+       "cupsBitsPerPixel 4"},
+      {"12 bits",
+       [](cups_page_header2_t &h) {
+         h.cupsBitsPerPixel = 12;
+         h.cupsBytesPerLine = 150;
+       },
+       "cupsBitsPerPixel 12"},
+      {"256 bits",
+       [](cups_page_header2_t &h) {
+         h.cupsBitsPerPixel = 256;
+         h.cupsBytesPerLine = 3200;
+       },
+       "cupsBitsPerPixel 256"},
+      {"long lines", [](cups_page_header2_t &h) { h.cupsBytesPerLine = 600; },
+       "cupsBytesPerLine 600"},
+      {"short lines", [](cups_page_header2_t &h) { h.cupsBytesPerLine = 297; },
+       "cupsBytesPerLine 297"},
+      {"two-colour grey",
+       [](cups_page_header2_t &h) {
+         h.cupsBitsPerPixel = 8;
+         h.cupsBytesPerLine = 100;
+         h.cupsInteger[4] = 1;
+       },
+       "cupsInteger[4]"},
+      {"too wide",
+       [](cups_page_header2_t &h) {
+         h.cupsWidth = 65505;
+         h.cupsBytesPerLine = 65505 * 3;
+       },
+       "cupsWidth 65505"},
+      {"too tall", [](cups_page_header2_t &h) { h.cupsHeight = 65505; }, "cupsHeight 65505"},
+      {"too tall in two colours",
+       [](cups_page_header2_t &h) {
+         h.cupsHeight = 32737;  // padded to 32768, two planes of it
+         h.cupsInteger[4] = 1;
+       },
+       "cupsHeight 32737"},
+      {"wrapping width",
+       [](cups_page_header2_t &h) {
+         h.cupsWidth = 0xFFFFFFF0u;
+         h.cupsBytesPerLine = 0xFFFFFFD0u;  // 3 * width modulo 2^32
+       },
+       "cupsBytesPerLine"},
+  };
+  for (const BadHeader &c : cases) {
+    cups_page_header2_t h = testraster::MakeHeader(100, 10, 24);
+    c.change(h);
+    char reason[256] = "";
+    EXPECT_FALSE(CheckPageHeader(&h, reason, sizeof reason)) << c.what;
+    EXPECT_NE(std::string(reason).find(c.named), std::string::npos) << c.what << ": " << reason;
+  }
+}
+
+TEST(PageHeaderCheck, AcceptsTheLargestBitmapsAndEveryWholeByteDepth) {
+  char reason[256];
+  cups_page_header2_t wide = testraster::MakeHeader(65504, 1, 24);
+  EXPECT_TRUE(CheckPageHeader(&wide, reason, sizeof reason)) << reason;
+  cups_page_header2_t tall = testraster::MakeHeader(1, 65504, 8);
+  EXPECT_TRUE(CheckPageHeader(&tall, reason, sizeof reason)) << reason;
+  cups_page_header2_t tallTwo = testraster::MakeHeader(1, 32736, 24);
+  tallTwo.cupsInteger[4] = 1;
+  EXPECT_TRUE(CheckPageHeader(&tallTwo, reason, sizeof reason)) << reason;
+  for (unsigned bits : {8u, 16u, 24u, 32u, 48u, 240u}) {
+    cups_page_header2_t h = testraster::MakeHeader(33, 2, bits);
+    EXPECT_TRUE(CheckPageHeader(&h, reason, sizeof reason)) << bits << ": " << reason;
+  }
+}
+
+TEST(DisplayPageInfo, LogsEveryFieldWithItsPrinterMeaning) {
+  cups_page_header2_t h = testraster::MakeHeader(100, 10, 24, 600);
+  h.HWResolution[1] = 300;
+  h.cupsInteger[3] = 1;
+  h.cupsCompression = 4;
+  testing::internal::CaptureStderr();
+  DisplayPageInfo(&h);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.find("DEBUG: DisplayPageInfo In ---------->\n"), 0u);
+  EXPECT_NE(err.find("DEBUG: MediaClass = \"PwgRaster\" ---------->\n"), std::string::npos);
+  EXPECT_NE(err.find("DEBUG: cupsCompression = 4 (Density) ---------->\n"), std::string::npos);
+  EXPECT_NE(err.find("DEBUG: cupsInteger[3] = 1 (zero edge) ---------->\n"), std::string::npos);
+  EXPECT_NE(err.find("DEBUG: HWResolution = [ 600 300 ] ---------->\n"), std::string::npos);
+  EXPECT_NE(err.find("DEBUG: MediaPosition = 250 (Tray) ---------->\n"), std::string::npos);
+  EXPECT_EQ(filtertest::Count(err, "\n"), 45u);
+  const std::string last = "DEBUG: DisplayPageInfo Out ---------->\n";
+  EXPECT_EQ(err.substr(err.size() - last.size()), last);
+}
+
+}  // namespace
