@@ -46,11 +46,12 @@ class RasterFixture : public ::testing::Test {
   BYTE RedAt(DWORD x, DWORD y) const {
     return SlotBitmap(slot_.get())[slot_->pagesize / 2 + y * slot_->linebyte + x];
   }
-  // Every pixel of rows [y0, y1) from column x0 on is white.
+  // Every pixel of rows [y0, y1) from column x0 on is blank paper.
   void ExpectWhite(DWORD x0, DWORD y0, DWORD y1, bool redPlane = false) {
+    const BYTE paper = redPlane ? 255 : PaperSample(&slot_->inheader);
     for (DWORD y = y0; y < y1; ++y)
       for (DWORD x = x0; x < slot_->page_width; ++x)
-        ASSERT_EQ(redPlane ? RedAt(x, y) : At(x, y), 255) << "x " << x << " y " << y;
+        ASSERT_EQ(redPlane ? RedAt(x, y) : At(x, y), paper) << "x " << x << " y " << y;
   }
   void Release() {
     free(SlotBitmap(slot_.get()));
@@ -117,9 +118,9 @@ TEST_F(RasterFixture, KeepsTheGeometryOfALetterWidthA4Line) {
   ExpectWhite(4961, 0, 2);
 }
 
-TEST_F(RasterFixture, EightBitPixelsWeighTheNextSamplesAndWhiteBeyondTheLine) {
-  // One-byte pixels: each output pixel weighs its own sample and the next two; at
-  // the right end the samples past the line read as white.
+TEST_F(RasterFixture, EightBitPixelsWeighTheNextSamplesAndBlankPaperBeyondTheLine) {
+  // One-byte pixels are ink values: each output pixel weighs its own sample and
+  // the next two; at the right end the samples past the line read as no ink.
   testraster::Page p = testraster::WhitePage(testraster::MakeHeader(5, 1, 8));
   const uint8_t samples[5] = {10, 200, 100, 0, 0};
   for (unsigned x = 0; x < 5; ++x) testraster::SetPixel(p, x, 0, samples[x], 0, 0);
@@ -127,37 +128,38 @@ TEST_F(RasterFixture, EightBitPixelsWeighTheNextSamplesAndWhiteBeyondTheLine) {
   ASSERT_TRUE(ReadPage());
   EXPECT_EQ(At(0, 0), 126);  // (300 + 10600 + 1700 + 1) / 100
   EXPECT_EQ(At(2, 0), 30);   // (3000 + 0 + 0 + 1) / 100
-  EXPECT_EQ(At(3, 0), 43);   // (0 + 0 + 17 * 255 + 1) / 100
-  EXPECT_EQ(At(4, 0), 178);  // (0 + 53 * 255 + 17 * 255 + 1) / 100
+  EXPECT_EQ(At(1, 0), 113);  // (6000 + 5300 + 0 + 1) / 100
+  EXPECT_EQ(At(3, 0), 0);
+  EXPECT_EQ(At(4, 0), 0);
   ExpectWhite(5, 0, 1);
 }
 
-TEST_F(RasterFixture, SixteenBitPixelsReadWhiteBeyondTheLine) {
+TEST_F(RasterFixture, SixteenBitPixelsReadBlankPaperBeyondTheLine) {
   cups_page_header2_t h = testraster::MakeHeader(3, 1, 16);
   testraster::Page p = testraster::WhitePage(h);
-  std::fill(p.pixels.begin(), p.pixels.end(), 0);
+  std::fill(p.pixels.begin(), p.pixels.end(), 255);
   Open({p});
   ASSERT_TRUE(ReadPage());
-  EXPECT_EQ(At(0, 0), 0);
-  EXPECT_EQ(At(1, 0), 0);
-  EXPECT_EQ(At(2, 0), 43);  // the third sample of the last pixel is past the line
+  EXPECT_EQ(At(0, 0), 255);
+  EXPECT_EQ(At(1, 0), 255);
+  EXPECT_EQ(At(2, 0), 211);  // (30 * 255 + 53 * 255 + 0 + 1) / 100: the third sample is past the line
 }
 
 TEST_F(RasterFixture, ConsumesExactlyEachPagesLinesSoTheNextHeaderFollows) {
   testraster::Page a = Page24(40, 5);
   testraster::FillRect(a, 0, 4, 40, 1, 0, 0, 0);
   testraster::Page b = testraster::WhitePage(testraster::MakeHeader(70, 3, 8));
-  testraster::SetPixel(b, 69, 2, 0, 0, 0);
+  testraster::SetPixel(b, 69, 2, 255, 0, 0);  // full ink on blank (0) paper
   Open({a, b});
   ASSERT_TRUE(ReadPage());
   EXPECT_EQ(At(39, 4), 0);
   ASSERT_TRUE(ReadPage());
   EXPECT_EQ(slot_->inheader.cupsWidth, 70u);
   EXPECT_EQ(slot_->page_width, 96u);
-  EXPECT_EQ(At(66, 2), 255);
-  EXPECT_EQ(At(67, 2), 211);  // (30 * 255 + 53 * 255 + 0 + 1) / 100
-  EXPECT_EQ(At(68, 2), 119);  // (30 * 255 + 0 + 17 * 255 + 1) / 100
-  EXPECT_EQ(At(69, 2), 178);
+  EXPECT_EQ(At(66, 2), 0);
+  EXPECT_EQ(At(67, 2), 43);   // (0 + 0 + 17 * 255 + 1) / 100
+  EXPECT_EQ(At(68, 2), 135);  // (0 + 53 * 255 + 0 + 1) / 100
+  EXPECT_EQ(At(69, 2), 76);   // (30 * 255 + 0 + 0 + 1) / 100: past the line is blank
   EXPECT_FALSE(ReadPage());
 }
 

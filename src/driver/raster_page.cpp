@@ -11,7 +11,7 @@
 
 namespace {
 
-// Bytes after each line buffer that hold kSampleBeyondLine for the conversion's
+// Bytes after each line buffer that hold the paper sample for the conversion's
 // reach past the last pixel.
 constexpr DWORD kLineTail = 2;
 
@@ -53,6 +53,10 @@ void SplitRedLine(const BYTE *line, DWORD bytesPerLine, DWORD width, DWORD twinC
 
 }  // namespace
 
+BYTE PaperSample(const cups_page_header2_t *header) {
+  return header->cupsBitsPerPixel == 24 ? 255 : 0;
+}
+
 BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
   const DWORD start = GetTickCount();
   const cups_page_header2_t *h = &lpJob->inheader;
@@ -81,14 +85,15 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
   const DWORD bufferSize = linesize + kLineTail;
 
   // The line buffer, and in two-colour mode redbuf and blackbuf after it.  Their
-  // bytes past what a line read fills keep kSampleBeyondLine.
+  // bytes past what a line read fills keep the paper sample.
   const size_t blockSize = static_cast<size_t>(bufferSize) * (twoColour ? 3 : 1);
   MallocBuffer block(static_cast<BYTE *>(malloc(blockSize)));
   if (!block) {
     DbgMsg("GetCUPSPageData::line buffer of %zu bytes cannot be allocated", blockSize);
     return FALSE;
   }
-  memset(block.get(), kSampleBeyondLine, blockSize);
+  const BYTE paper = PaperSample(h);
+  memset(block.get(), paper, blockSize);
   BYTE *line = block.get();
   BYTE *redbuf = twoColour ? line + bufferSize : nullptr;
   BYTE *blackbuf = twoColour ? line + 2 * static_cast<size_t>(bufferSize) : nullptr;
@@ -106,7 +111,7 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
     DbgMsg("GetCUPSPageData::page bitmap of %u bytes cannot be allocated", lpJob->pagesize);
     return FALSE;
   }
-  FillMemory(page, lpJob->pagesize, 255);
+  FillMemory(page, lpJob->pagesize, paper);
   BYTE *RedPage = page + lpJob->pagesize / 2;
 
   const DWORD bytesPerLine = h->cupsBytesPerLine;

@@ -1,6 +1,10 @@
-// Reading one raster page into its slot as an 8-bit grey bitmap (255 white), rows
-// padded to multiples of 32 pixels, split into a black and a red plane in
-// two-colour mode.
+// Reading one raster page into its slot as an 8-bit grey bitmap, rows padded to
+// multiples of 32 pixels, split into a black and a red plane in two-colour mode.
+//
+// 24-bit pages become luminance (255 white) for the line-art path.  Pages of any
+// other depth go to the plain screen, which sets a dot where the value is high:
+// their samples are ink (the driver sends them in the black colour space), so
+// their paper is 0.
 #pragma once
 
 #include <cups/raster.h>
@@ -18,10 +22,11 @@ constexpr DWORD av_bRate = 17;
 constexpr DWORD av_rgbTotal = 100;
 // A red pixel's first sample must exceed this.
 constexpr DWORD kRedThreshold = 150;
-// What a sample past the end of a raster line reads as: the conversion weighs
-// three bytes from each pixel's first, so pixels of one or two bytes reach past
-// the line at its right end.
-constexpr BYTE kSampleBeyondLine = 255;
+// The value of blank paper in a page's grey bitmap: what the padding right of and
+// below the raster holds, and what a sample past the end of a raster line reads
+// as (the conversion weighs three bytes from each pixel's first, so pixels of one
+// or two bytes reach past the line at its right end).
+BYTE PaperSample(const cups_page_header2_t *header);
 
 // Reads the page whose header is in the slot's `inheader` from its `inras` and
 // sets the slot's bitmap and geometry.  FALSE, with nothing read and `lpbuf`

@@ -28,8 +28,8 @@ cups_page_header2_t MakeHeader(unsigned widthPx, unsigned heightPx, unsigned bit
   if (bitsPerPixel == 24) {
     h.cupsColorSpace = CUPS_CSPACE_RGB;
   } else {
-    // Grey with 255 for white, the way the filter reads every sample.
-    h.cupsColorSpace = CUPS_CSPACE_SW;
+    // Ink values (0 no ink), as the driver's PPD asks for the screened path.
+    h.cupsColorSpace = CUPS_CSPACE_K;
     h.cupsBitsPerColor = bitsPerPixel;
   }
   h.cupsBytesPerLine = (widthPx * bitsPerPixel + 7) / 8;

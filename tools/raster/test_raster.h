@@ -17,7 +17,7 @@ struct Page {
 
 // A page header as a CUPS RIP would send it: chunky pixels, no compression field
 // set, imaging box 0 (full sheet) unless changed afterwards.  `bitsPerPixel` 8 is
-// one grey sample (sGray, 255 white), 24 three RGB samples.
+// one ink sample (black colour space, 0 no ink), 24 three RGB samples.
 cups_page_header2_t MakeHeader(unsigned widthPx, unsigned heightPx, unsigned bitsPerPixel,
                                unsigned dpi = 600);
 // The header for a sheet given in points, covering the whole sheet at `dpi`.
