@@ -20,6 +20,7 @@
 #include "output/jbig_thread.h"
 #include "output/pjl_framing.h"
 #include "output/printer_output.h"
+#include "output/spool_file.h"
 #include "runtime/debug_log.h"
 #include "runtime/status_messages.h"
 
@@ -114,8 +115,8 @@ void WriteJclBegin(const ppd_file_t *ppd) {
   WriteToPrinter(bytes.data(), bytes.size());
 }
 
-// Once, on the first page header: collation, the job header, the JCL text and the
-// size of the slot ring.
+// Once, on the first page header: collation, the job header, the spool decision,
+// the JCL text and the size of the slot ring.
 void FirstPageActions(FilterRun *run, char *argv[], const ppd_file_t *ppd) {
   const cups_page_header2_t *h = &run->inheader;
   run->bDriverDoCollate = DriverDoesCollate(run->bCollate, h->NumCopies);
@@ -125,6 +126,10 @@ void FirstPageActions(FilterRun *run, char *argv[], const ppd_file_t *ppd) {
                               run->bDriverDoCollate, run->PrinterLocation);
   run->bJobHeaderWritten = TRUE;
   run->bDuplex = h->Duplex ? TRUE : FALSE;
+  if (JobNeedsSpool(run->bDuplex, run->bDriverDoCollate) && !CreateSpoolFile())
+    DbgMsg("main::no spool file: %s", run->bDriverDoCollate
+                                          ? "one copy is printed, in page order"
+                                          : "the pages are printed in page order");
   WriteJclBegin(ppd);
   SizeSlotRing(h);
 }
@@ -161,11 +166,20 @@ void StartImageThread(JobInfo *slot) {
   DbgMsg("main::pthread_create, id = %lu", static_cast<unsigned long>(id));
 }
 
+// While spooling, sends what the compression thread has appended so far: every
+// page of a one-sided job, whole sheets of a two-sided one after each second page.
+void FlushSpooledPages(FilterRun *run) {
+  if (!gSaveToFile.load(std::memory_order_acquire)) return;
+  if (!run->bDuplex)
+    PJL_FlushPage(&run->FlushPage, 0);
+  else if (run->page % 2 == 0)
+    PJL_FlushPage(&run->FlushPage, run->bDuplex);
+}
+
 // One page: header check, first-page actions, slot, pixels, image thread.
 void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t *ppd) {
   cups_page_header2_t *h = &run->inheader;
   DbgMsg("Start Page = %u / Copies = %u", run->page, h->NumCopies);
-  run->inheader_bak = *h;
 
   char reason[256];
   if (!CheckPageHeader(h, reason, sizeof reason)) {
@@ -174,6 +188,8 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
     StopJob(run);
     return;
   }
+  // Only a header that was taken may size the trailer and a blank back page.
+  run->inheader_bak = *h;
   if (run->page == 0) {
     FirstPageActions(run, argv, ppd);
     if (PrinterOutputFailed()) {
@@ -214,7 +230,8 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
                 linesRead, h->cupsHeight);
     StopJob(run);
   }
-  if (PrinterOutputFailed()) StopJob(run);
+  FlushSpooledPages(run);
+  if (PrinterOutputFailed() || SpoolFailed()) StopJob(run);
 }
 
 // Waits until the compression thread has released the last page handed on.  It
@@ -232,8 +249,25 @@ void WaitForLastPage(DWORD pages) {
   }
 }
 
-// After the last page: wait for every page, stop the compression thread, write
-// the trailer.
+// The spooled job's tail, once the compression thread has ended: a blank back
+// page for an odd two-sided job, the last flush, and the further collated copies.
+// A spool that has failed sends nothing more.
+void FinishSpooledJob(FilterRun *run) {
+  if (!gSaveToFile.load(std::memory_order_acquire)) return;
+  if (SpoolFailed()) {
+    DbgMsg("main::the spool file failed, the spooled pages are not sent");
+    return;
+  }
+  if (run->bDuplex && run->page % 2 != 0) {
+    PJL_SaveBlankPage(run->jobID, run->page, run->inheader_bak);
+    ++run->page;
+  }
+  PJL_FlushPage(&run->FlushPage, run->bDuplex);
+  if (run->page > 0) ReplaySpooledCopies(run->bDriverDoCollate, run->bDuplex, run->nCopies);
+}
+
+// After the last page: wait for every page, stop the compression thread, finish
+// a spooled job, write the trailer.
 void EndJob(FilterRun *run, pthread_t jbigThread) {
   DbgMsg("main::start wait image thread");
   if (run->page > 0) WaitForLastPage(run->page);
@@ -246,6 +280,7 @@ void EndJob(FilterRun *run, pthread_t jbigThread) {
   pthread_join(jbigThread, nullptr);
   DbgMsg("main::jbigthread stop");
 
+  FinishSpooledJob(run);
   if (run->bJobHeaderWritten) {
     if (PrinterOutputFailed()) {
       DbgMsg("main::printer output failed, no job trailer");
@@ -254,7 +289,7 @@ void EndJob(FilterRun *run, pthread_t jbigThread) {
       PJL_WriteCloseJobCmd(&run->inheader_bak);
     }
   }
-  if (PrinterOutputFailed()) run->exitStatus = 1;
+  if (PrinterOutputFailed() || SpoolFailed()) run->exitStatus = 1;
 }
 
 }  // namespace
@@ -279,6 +314,7 @@ int FilterMain(int argc, char *argv[]) {
 
   snprintf(run->jobID, sizeof run->jobID, "%s", argv[1]);
   ResetPrinterOutput();
+  RemoveSpoolFile();
   cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
   if (ras == nullptr) DbgMsg("main::cupsRasterOpen: no raster stream on the input");
   ppd_file_t *ppd = OpenPpd();
@@ -313,6 +349,7 @@ int FilterMain(int argc, char *argv[]) {
   DbgMsg("main::count_bytes = %u", count_bytes);
   ClosePpd(ppd);
   if (fd != 0) close(fd);
+  RemoveSpoolFile();
   DbgMsg("main::exit status %d", run->exitStatus);
   return run->exitStatus;
 }

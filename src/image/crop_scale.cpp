@@ -16,15 +16,6 @@ struct FreeDeleter {
   void operator()(void *p) const { GlobalFree(p); }
 };
 
-// Printable extent in pixels of a sheet side of `points` at `dpi`, rounded up to
-// a multiple of 32; 0 when the side has no printable part.
-DWORD PrintableExtent(DWORD points, DWORD dpi) {
-  if (points <= kUnprintablePoints) return 0;
-  uint64_t pixels = static_cast<uint64_t>(points - kUnprintablePoints) * dpi / 72;
-  pixels = (pixels + 31) & ~static_cast<uint64_t>(31);
-  return pixels > 0xFFFFFFFFu ? 0 : static_cast<DWORD>(pixels);
-}
-
 // Bytes per pixel for a depth: whole bytes, at least one.
 DWORD PixelBytesFor(WORD colorbits) { return colorbits >= 8 ? colorbits / 8 : 1; }
 
@@ -97,6 +88,13 @@ bool ScalePage(JobInfo *lpJob, BYTE *bitmap, DWORD stride, DWORD planeRows, bool
 }
 
 }  // namespace
+
+DWORD PrintableExtent(DWORD points, DWORD dpi) {
+  if (points <= kUnprintablePoints) return 0;
+  uint64_t pixels = static_cast<uint64_t>(points - kUnprintablePoints) * dpi / 72;
+  pixels = (pixels + 31) & ~static_cast<uint64_t>(31);
+  return pixels > 0xFFFFFFFFu ? 0 : static_cast<DWORD>(pixels);
+}
 
 DWORD ScaledRows(DWORD lines, int Yratio) {
   const float Yrate = static_cast<float>(Yratio) / 1000.0f;

@@ -12,6 +12,11 @@ struct JobInfo;
 // its padded size.
 void ImageCrop(JobInfo *lpJob);
 
+// Printable extent in pixels of a sheet side of `points` at `dpi` (12 points off
+// each edge), rounded up to a multiple of 32; 0 when the side has no printable
+// part.
+DWORD PrintableExtent(DWORD points, DWORD dpi);
+
 // Bilinear scaling of `lines` rows of `srcWidth` pixels by Xratio / 1000 and
 // Yratio / 1000; returns the rows written, ScaledRows(lines, Yratio), or 0 when
 // nothing was done.  The target holds that many rows of `trgWidth` pixels.

@@ -7,16 +7,26 @@
 #include "image/bit_ops.h"
 #include "output/page_record.h"
 #include "output/printer_output.h"
+#include "output/spool_file.h"
 #include "runtime/debug_log.h"
 #include "runtime/status_messages.h"
 #include "runtime/win_helpers.h"
 
 namespace {
 
-// Sends a finished record on its way: straight to the printer.
+// Sends a finished record on its way: to the end of the spool file when the job
+// is spooled, else straight to the printer.
 BOOL EmitPageRecord(const JbigOutputArea *record) {
-  return WriteToPrinter(record->data, record->size);
+  if (!gSaveToFile.load(std::memory_order_acquire))
+    return WriteToPrinter(record->data, record->size);
+  DbgMsg("JbigThread::gSaveToFile = 1, gSpoolPageHeader.dataLen = %zu", record->size);
+  BOOL appended = AppendSpoolPage(record->data, record->size);
+  DbgMsg("JbigThread::gSaveToFile = 1, gSpoolFileHeader.pages = %u", SpooledPages());
+  return appended;
 }
+
+// TRUE when no further page can reach the printer whole.
+BOOL OutputBroken() { return PrinterOutputFailed() || SpoolFailed(); }
 
 // Compresses, frames and emits the page in `slot`.
 void OutputPage(const JobInfo *slot, BYTE *bitmap, DWORD CurrentPage) {
@@ -84,9 +94,8 @@ void *JbigThread(void *param) {
       continue;
     }
 
-    if (!outputStopped && PrinterOutputFailed()) {
-      DbgMsg("JbigThread::printer output failed, pages from %u on are released unwritten",
-             CurrentPage);
+    if (!outputStopped && OutputBroken()) {
+      DbgMsg("JbigThread::output failed, pages from %u on are released unwritten", CurrentPage);
       outputStopped = TRUE;
     }
     if (!outputStopped) OutputPage(slot, bitmap, CurrentPage);

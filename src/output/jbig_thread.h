@@ -8,8 +8,10 @@
 struct JobInfo;
 
 // param: the address of slot 0 of the ring.  Runs until the exit flag is set.
-// Once a write to the printer has failed it no longer compresses or writes, but
-// still releases every page in order, so the main thread never waits for ever.
+// While the job is spooled each record is appended to the spool file instead of
+// written.  Once a write to the printer or the spool file has failed it no longer
+// compresses or writes, but still releases every page in order, so the main
+// thread never waits for ever.
 void *JbigThread(void *param);
 
 // Builds the page record of the finished page in `slot` (bitmap `bitmap`) in

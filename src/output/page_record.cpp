@@ -29,14 +29,14 @@ namespace {
 
 constexpr DWORD kAutoSelectTray = 250;  // MediaPosition meaning "any tray"
 
+}  // namespace
+
 void PutDword(BYTE *p, DWORD v) {
   p[0] = static_cast<BYTE>(v);
   p[1] = static_cast<BYTE>(v >> 8);
   p[2] = static_cast<BYTE>(v >> 16);
   p[3] = static_cast<BYTE>(v >> 24);
 }
-
-}  // namespace
 
 BYTE PaperCodeFor(DWORD widthPt, DWORD heightPt) {
   for (const PAPERFORMAT &row : PaperFormat)

@@ -152,5 +152,8 @@ BYTE PaperCodeFor(DWORD widthPt, DWORD heightPt);
 // Media code for the raster header's cupsMediaType.
 BYTE MediaCodeFor(unsigned cupsMediaType);
 
+// Stores `v` at `p` in little-endian byte order.
+void PutDword(BYTE *p, DWORD v);
+
 // Fills the PageHeader for the page in lpJob and writes its 32 bytes at outbuf.
 BOOL PJL_WritePageHeader(const JobInfo *lpJob, BYTE *outbuf, DWORD CompressSize, DWORD blackDots);

@@ -1,0 +1,375 @@
+#include "output/spool_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "driver/job_state.h"
+#include "image/crop_scale.h"
+#include "output/page_record.h"
+#include "output/printer_output.h"
+#include "runtime/debug_log.h"
+#include "runtime/status_messages.h"
+#include "runtime/win_helpers.h"
+
+std::atomic<BOOL> gSaveToFile{FALSE};
+
+namespace {
+
+// The spool stream and its in-memory header.  `lock` is held for each whole
+// append and each whole lookup; fd, header and end change only under it.
+struct SpoolState {
+  std::mutex lock;
+  int fd = -1;
+  SpoolRecHeader gSpoolFileHeader = {0, kSpoolHeaderSize};
+  uint64_t end = 0;          // where the next entry goes
+  std::string leftoverName;  // set only if the name could not be removed at creation
+  std::atomic<BOOL> failed{FALSE};
+};
+
+SpoolState &Spool() {
+  static SpoolState state;
+  return state;
+}
+
+DWORD GetDword(const BYTE *p) {
+  return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
+         static_cast<DWORD>(p[3]) << 24;
+}
+
+// Marks the spool as failed and reports the first failure of the job.
+void FailSpool(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void FailSpool(const char *format, ...) {
+  char text[512];
+  va_list ap;
+  va_start(ap, format);
+  vsnprintf(text, sizeof text, format, ap);
+  va_end(ap);
+  DbgMsg("spool: %s", text);
+  if (Spool().failed.exchange(TRUE, std::memory_order_acq_rel) == FALSE)
+    ReportError("%s; the job cannot be printed whole", text);
+}
+
+bool WriteAt(int fd, const BYTE *data, size_t len, uint64_t offset) {
+  while (len > 0) {
+    ssize_t n = pwrite(fd, data, len, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      FailSpool("Unable to write the spool file: %s", strerror(n < 0 ? errno : EIO));
+      return false;
+    }
+    data += n;
+    len -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool ReadAt(int fd, BYTE *data, size_t len, uint64_t offset) {
+  while (len > 0) {
+    ssize_t n = pread(fd, data, len, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      FailSpool("Unable to read the spool file: %s",
+                n < 0 ? strerror(errno) : "it ends inside a page entry");
+      return false;
+    }
+    data += n;
+    len -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool WriteFileHeader(SpoolState &s, const SpoolRecHeader &header) {
+  BYTE bytes[kSpoolHeaderSize];
+  PutDword(bytes, header.pages);
+  PutDword(bytes + 4, header.bfOffBits);
+  return WriteAt(s.fd, bytes, sizeof bytes, 0);
+}
+
+// Finds entry `index` by walking from the first entry: its dataLen and the
+// offset of its record.  Lock held; `index` is below the entry count.
+bool FindEntry(SpoolState &s, DWORD index, SpoolPageHeader *gSpoolPageHeader,
+               uint64_t *recordOffset) {
+  uint64_t offset = s.gSpoolFileHeader.bfOffBits;
+  for (DWORD entry = 0;; ++entry) {
+    BYTE field[kSpoolEntryHeaderSize];
+    if (!ReadAt(s.fd, field, sizeof field, offset)) return false;
+    gSpoolPageHeader->dataLen = GetDword(field);
+    offset += kSpoolEntryHeaderSize;
+    if (entry == index) break;
+    offset += gSpoolPageHeader->dataLen;
+  }
+  *recordOffset = offset;
+  return true;
+}
+
+// A lookup's entry check: TRUE when `index` names a complete entry.  Lock held.
+bool IndexInFile(const SpoolState &s, DWORD index) {
+  if (s.fd >= 0 && index < s.gSpoolFileHeader.pages) return true;
+  DbgMsg("Page Index %u Error, Total pages %u", index, s.gSpoolFileHeader.pages);
+  return false;
+}
+
+// Sends entry `k` to the printer; `caller` names the page line in the log.
+bool CopyOutPage(DWORD k, const char *caller) {
+  DWORD size = GetPageDataSize(k);
+  DbgMsg("%s::Page[%u] pageSize = %u", caller, k, size);
+  if (size == 0) {
+    FailSpool("Unable to read page entry %u from the spool file", k);
+    return false;
+  }
+  std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
+  if (!buffer) {
+    FailSpool("Unable to copy page entry %u from the spool file: not enough memory for %u bytes", k,
+              size);
+    return false;
+  }
+  if (!GetPageData(k, size, buffer.get())) {
+    FailSpool("Unable to read page entry %u from the spool file", k);
+    return false;
+  }
+  return WriteToPrinter(buffer.get(), size) ? true : false;
+}
+
+bool OutputUsable() { return !SpoolFailed() && !PrinterOutputFailed(); }
+
+DWORD RoundUp32(DWORD n) { return static_cast<DWORD>((static_cast<uint64_t>(n) + 31) / 32 * 32); }
+
+}  // namespace
+
+BOOL JobNeedsSpool(BOOL bDuplex, BOOL bDriverDoCollate) {
+  return bDuplex || bDriverDoCollate ? TRUE : FALSE;
+}
+
+BOOL SpoolFailed() { return Spool().failed.load(std::memory_order_acquire); }
+
+BOOL CreateSpoolFile() {
+  // A full disk or a file size limit must show as a failed write, not end the
+  // filter by SIGXFSZ before it can report the error.
+  static std::once_flag ignoreFileSizeSignal;
+  std::call_once(ignoreFileSizeSignal, [] { signal(SIGXFSZ, SIG_IGN); });
+
+  RemoveSpoolFile();
+  DbgMsg("Create Spool File");
+  const char *dir = getenv("TMPDIR");
+  if (dir == nullptr || *dir == '\0') dir = "/tmp";
+  std::string name = std::string(dir) + "/zelvar-spool-XXXXXX";
+  // mkostemp creates the file exclusively with mode 0600: it never opens an
+  // existing file or follows a link planted under the name.
+  int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    DbgMsg("main::unable to create the spool file in %s: %s", dir, strerror(err));
+    ReportInfo(
+        "Unable to create a spool file in %s (%s): printing without collated copies or "
+        "two-sided page order",
+        dir, strerror(err));
+    return FALSE;
+  }
+  DbgMsg("main::spool file %s", name.c_str());
+
+  SpoolState &s = Spool();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.fd = fd;
+  if (unlink(name.c_str()) != 0) {
+    DbgMsg("main::unable to remove the spool file's name now (%s), it is removed at the end",
+           strerror(errno));
+    s.leftoverName = name;
+  }
+  s.gSpoolFileHeader = {0, kSpoolHeaderSize};
+  s.end = kSpoolHeaderSize;
+  // A spool that cannot take its header has failed already; the job still goes
+  // through it, so the failure reaches the end of the job.
+  WriteFileHeader(s, s.gSpoolFileHeader);
+  gSaveToFile.store(TRUE, std::memory_order_release);
+  DbgMsg("gSpoolFileHeader size = %u", kSpoolHeaderSize);
+  return TRUE;
+}
+
+void RemoveSpoolFile() {
+  SpoolState &s = Spool();
+  std::lock_guard<std::mutex> guard(s.lock);
+  if (s.fd >= 0) close(s.fd);
+  if (!s.leftoverName.empty()) DeleteFile(s.leftoverName.c_str());
+  s.fd = -1;
+  s.leftoverName.clear();
+  s.gSpoolFileHeader = {0, kSpoolHeaderSize};
+  s.end = 0;
+  s.failed.store(FALSE, std::memory_order_release);
+  gSaveToFile.store(FALSE, std::memory_order_release);
+}
+
+BOOL AppendSpoolPage(const BYTE *record, size_t size) {
+  SpoolState &s = Spool();
+  std::lock_guard<std::mutex> guard(s.lock);
+  if (s.failed.load(std::memory_order_acquire)) return FALSE;
+  if (s.fd < 0) {
+    FailSpool("No spool file is open for page entry %u", s.gSpoolFileHeader.pages);
+    return FALSE;
+  }
+  if (size > 0xFFFFFFFFu) {
+    FailSpool("Page entry %u of %zu bytes is too large for the spool file",
+              s.gSpoolFileHeader.pages, size);
+    return FALSE;
+  }
+  SpoolPageHeader gSpoolPageHeader = {static_cast<DWORD>(size)};
+  BYTE field[kSpoolEntryHeaderSize];
+  PutDword(field, gSpoolPageHeader.dataLen);
+  if (!WriteAt(s.fd, field, sizeof field, s.end) ||
+      !WriteAt(s.fd, record, size, s.end + kSpoolEntryHeaderSize))
+    return FALSE;
+  SpoolRecHeader header = {s.gSpoolFileHeader.pages + 1, kSpoolHeaderSize};
+  if (!WriteFileHeader(s, header)) return FALSE;
+  s.gSpoolFileHeader = header;
+  s.end += kSpoolEntryHeaderSize + size;
+  return TRUE;
+}
+
+DWORD SpooledPages() {
+  SpoolState &s = Spool();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return s.gSpoolFileHeader.pages;
+}
+
+DWORD GetPageDataSize(DWORD index) {
+  DWORD tick = GetTickCount();
+  SpoolState &s = Spool();
+  DWORD result = 0;
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    SpoolPageHeader gSpoolPageHeader;
+    uint64_t recordOffset;
+    if (IndexInFile(s, index) && FindEntry(s, index, &gSpoolPageHeader, &recordOffset))
+      result = gSpoolPageHeader.dataLen;
+  }
+  DbgMsg("GetPageDataSize Out, Tick = %u", GetTickCount() - tick);
+  return result;
+}
+
+BOOL GetPageData(DWORD index, DWORD outBufSize, BYTE *lpOutBuf) {
+  DWORD tick = GetTickCount();
+  SpoolState &s = Spool();
+  BOOL result = FALSE;
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    SpoolPageHeader gSpoolPageHeader;
+    uint64_t recordOffset;
+    if (IndexInFile(s, index) && FindEntry(s, index, &gSpoolPageHeader, &recordOffset)) {
+      if (gSpoolPageHeader.dataLen > outBufSize) {
+        DbgMsg("Page [%u] Buffer too Small %u / %u", index, outBufSize, gSpoolPageHeader.dataLen);
+      } else {
+        DbgMsg("dataLen = %u", gSpoolPageHeader.dataLen);
+        if (ReadAt(s.fd, lpOutBuf, gSpoolPageHeader.dataLen, recordOffset)) result = TRUE;
+      }
+    }
+  }
+  DbgMsg("GetPageData Out, Tick = %u", GetTickCount() - tick);
+  return result;
+}
+
+BOOL PJL_FlushPage(DWORD *finishpage, int bDuplex) {
+  const DWORD startpage = *finishpage;
+  DWORD PagesInFile = SpooledPages();
+  // An unpaired last page waits for its partner.
+  if (bDuplex && PagesInFile % 2 != 0) --PagesInFile;
+  DbgMsg("PJL_FlushPage::Total pages %u", PagesInFile);
+  DbgMsg("PJL_FlushPage::startpage %u", startpage);
+  bool ok = OutputUsable();
+  if (bDuplex) {
+    for (DWORD i = startpage; ok && i + 1 < PagesInFile; i += 2) {
+      ok = CopyOutPage(i + 1, "PJL_FlushPage");
+      if (ok) ++*finishpage;
+      ok = ok && CopyOutPage(i, "PJL_FlushPage");
+      if (ok) ++*finishpage;
+    }
+  } else {
+    for (DWORD i = startpage; ok && i < PagesInFile; ++i) {
+      ok = CopyOutPage(i, "PJL_FlushPage");
+      if (ok) ++*finishpage;
+    }
+  }
+  DbgMsg("PJL_FlushPage::out");
+  return ok ? TRUE : FALSE;
+}
+
+BOOL PJL_SaveBlankPage(const char *jobID, DWORD page_index, cups_page_header2_t inheader) {
+  DbgMsg("PJL_SaveBlankPage::In");
+  JobInfo slot{};
+  snprintf(slot.jobID, sizeof slot.jobID, "%s", jobID);
+  slot.PageIndex = page_index;
+  slot.inheader = inheader;
+  const cups_page_header2_t &h = slot.inheader;
+
+  DWORD page_width = RoundUp32(h.cupsWidth);
+  DWORD page_height = RoundUp32(h.cupsHeight);
+  if (h.ImagingBoundingBox[0] == 0 && h.ImagingBoundingBox[1] == 0) {
+    // A full-sheet page is fitted to the printable area; its back page matches.
+    DWORD width = PrintableExtent(h.PageSize[0], h.HWResolution[0]);
+    DWORD height = PrintableExtent(h.PageSize[1], h.HWResolution[1]);
+    DbgMsg("ImageCrop width = %u", width);
+    DbgMsg("ImageCrop height = %u", height);
+    if (width != 0 && height != 0 && width <= page_width && height <= page_height) {
+      page_width = width;
+      page_height = height;
+    } else {
+      DbgMsg("PJL_SaveBlankPage::printable area %ux%u does not fit the page %ux%u, kept", width,
+             height, page_width, page_height);
+    }
+  }
+  if (h.cupsInteger[4] == 1) page_height *= 2;
+  slot.page_width = page_width;
+  slot.page_height = page_height;
+  DbgMsg("PJL_SaveBlankPage::page_width = %u", slot.page_width);
+  DbgMsg("PJL_SaveBlankPage::page_height = %u", slot.page_height);
+  slot.linebyte = GetBMPBytesPerLine(1, static_cast<LONG>(slot.page_width));
+  DbgMsg("PJL_SaveBlankPage::linebyte = %u", slot.linebyte);
+  slot.pagesize = slot.linebyte * slot.page_height;
+  DbgMsg("PJL_SaveBlankPage::pagesize = %u bytes", slot.pagesize);
+
+  // No bitmap is made: the data is one stripe end marker (SDNORM) with no coded
+  // data before it.
+  BYTE record[kBlankPageRecordSize];
+  memcpy(record, kPageRecordStart, sizeof kPageRecordStart);
+  DbgMsg("PJL_SaveBlankPage::PJL_WritePageHeader");
+  PJL_WritePageHeader(&slot, record + sizeof kPageRecordStart, 2, 0);
+  record[kPageRecordPrefix] = 0xFF;
+  record[kPageRecordPrefix + 1] = 0x02;
+
+  DbgMsg("PJL_SaveBlankPage::Total pages %u", SpooledPages());
+  BOOL appended = AppendSpoolPage(record, sizeof record);
+  DbgMsg("PJL_SaveBlankPage::Out");
+  return appended;
+}
+
+BOOL ReplaySpooledCopies(BOOL bDriverDoCollate, BOOL bDuplex, DWORD nCopies) {
+  const DWORD pages = SpooledPages();
+  DbgMsg("main::Print Out Spool Data, Total Pages = %u", pages);
+  DbgMsg("main::bDriverDoCollate = %d", bDriverDoCollate);
+  DbgMsg("main::bDuplex = %d", bDuplex);
+  const DWORD nPageOffset = bDuplex ? 2 : 1;
+  DbgMsg("main::nPageOffset = %u", nPageOffset);
+  DWORD copies = bDriverDoCollate ? nCopies : 1;
+  DbgMsg("main::nCopies = %u", copies);
+  // The first copy went out with the flushes.
+  bool ok = OutputUsable();
+  for (DWORD copy = 1; ok && copy < copies; ++copy) {
+    for (DWORD i = 0; ok && i < pages; i += nPageOffset) {
+      DbgMsg("main::Print Out Spool Data, Pages = %u", i);
+      if (bDuplex && i + 1 < pages) ok = CopyOutPage(i + 1, "main");
+      ok = ok && CopyOutPage(i, "main");
+    }
+  }
+  return ok ? TRUE : FALSE;
+}

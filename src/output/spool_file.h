@@ -1,0 +1,82 @@
+// The spool file of collated and two-sided jobs.  The compression thread appends
+// every finished page record to it instead of sending it; the main thread copies
+// records out to the printer in the order the job needs (two-sided sheets back
+// page first) and replays the whole sequence for each further collated copy.
+//
+// Layout, every number little-endian:
+//   offset 0: pages (DWORD), the number of complete page entries
+//   offset 4: bfOffBits (DWORD), the offset of the first entry: always 8
+//   then one entry per appended record, in append order: dataLen (DWORD) and the
+//   page record byte for byte as it goes to the printer.
+// Entries never move once written, and the header (in the file and in memory)
+// counts only complete entries.
+//
+// The file is created in the job's temporary directory ($TMPDIR, /tmp when unset
+// or empty) under a unique name, mode 0600, never through a link, and its name is
+// removed at once: only the open descriptor keeps it, so it disappears with the
+// process however the job ends.  A lock is held for each whole append and each
+// whole lookup, so the two threads never see each other's half-done steps.
+#pragma once
+
+#include <cups/raster.h>
+
+#include <atomic>
+
+#include "runtime/win_types.h"
+
+struct SpoolRecHeader {
+  DWORD pages;
+  DWORD bfOffBits;
+};
+
+struct SpoolPageHeader {
+  DWORD dataLen;
+};
+
+constexpr DWORD kSpoolHeaderSize = 8;
+constexpr DWORD kSpoolEntryHeaderSize = 4;
+// ESC E, the PageHeader and the two bytes of an empty JBIG stripe.
+constexpr DWORD kBlankPageRecordSize = 36;
+
+// TRUE while the job is spooled: the compression thread appends instead of
+// writing to the printer.
+extern std::atomic<BOOL> gSaveToFile;
+
+// Whether a job is spooled: two-sided, or collated copies made by the filter.
+BOOL JobNeedsSpool(BOOL bDuplex, BOOL bDriverDoCollate);
+
+// Creates the spool file with an empty header and sets gSaveToFile.  FALSE (the
+// job then goes to the printer unspooled) when it cannot be created.
+BOOL CreateSpoolFile();
+// Closes the spool file, which removes it, and resets every spool variable.
+// Harmless when no file is open.
+void RemoveSpoolFile();
+
+// Appends one page record as a new entry.  FALSE when the write failed; the
+// spool has then failed (SpoolFailed).
+BOOL AppendSpoolPage(const BYTE *record, size_t size);
+// Number of complete entries.
+DWORD SpooledPages();
+
+// dataLen of entry `index` (from 0); 0 for an index not below the entry count or
+// when the file cannot be read.
+DWORD GetPageDataSize(DWORD index);
+// Copies entry `index`'s record into lpOutBuf.  FALSE for a bad index, a buffer
+// smaller than the record, or a failed read.
+BOOL GetPageData(DWORD index, DWORD outBufSize, BYTE *lpOutBuf);
+
+// Copies every complete pending entry (two-sided: every complete pending pair,
+// back page first) to the printer and advances *finishpage by one per entry.
+// FALSE when the spool or the printer output has failed.
+BOOL PJL_FlushPage(DWORD *finishpage, int bDuplex);
+// Appends a blank back page with the sizes and media of `inheader`.  FALSE when
+// the append failed.
+BOOL PJL_SaveBlankPage(const char *jobID, DWORD page_index, cups_page_header2_t inheader);
+// After the last flush: when the filter collates, sends the whole spooled
+// sequence once more for each of the nCopies - 1 further copies (two-sided: by
+// sheets, back page first).  FALSE when the spool or the printer output failed.
+BOOL ReplaySpooledCopies(BOOL bDriverDoCollate, BOOL bDuplex, DWORD nCopies);
+
+// TRUE once a spool write, read or copy-out has failed: the job can no longer be
+// sent whole.  The failure has been reported with an "ERROR:" line.
+BOOL SpoolFailed();
