@@ -1,0 +1,234 @@
+// The spool file in one process: its bytes, the lookups, the flush and replay
+// orders, the blank back page, and the compression thread appending to it.
+#include "output/spool_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "filter_process.h"
+#include "job_parser.h"
+#include "output/page_record.h"
+#include "output/pjl_framing.h"
+#include "output/printer_output.h"
+#include "page_decoder.h"
+#include "printer_job_fixture.h"
+#include "spool_probe.h"
+#include "test_raster.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+uint32_t Le32(const Bytes &b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+Bytes Pattern(size_t size, uint8_t seed) {
+  Bytes b(size);
+  for (size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>(seed + i * 7);
+  return b;
+}
+
+Bytes Concat(std::initializer_list<const Bytes *> parts) {
+  Bytes all;
+  for (const Bytes *p : parts) all.insert(all.end(), p->begin(), p->end());
+  return all;
+}
+
+// A spool file created in a scratch TMPDIR for the test, removed at the end.
+class SpoolInScratchDir {
+ public:
+  SpoolInScratchDir() {
+    setenv("TMPDIR", dir_.path().c_str(), 1);
+    created_ = CreateSpoolFile();
+  }
+  ~SpoolInScratchDir() { RemoveSpoolFile(); }
+  bool created() const { return created_; }
+  const std::string &dir() const { return dir_.path(); }
+
+ private:
+  filtertest::ScratchDir dir_;
+  bool created_ = false;
+};
+
+bool DirIsEmpty(const std::string &dir) {
+  return std::filesystem::is_empty(std::filesystem::path(dir));
+}
+
+TEST(SpoolFile, HoldsLittleEndianHeadersAndEntriesInAppendOrder) {
+  SpoolInScratchDir spool;
+  ASSERT_TRUE(spool.created());
+  EXPECT_TRUE(gSaveToFile.load());
+  // The file is open, private to its owner, and has no name left in the directory.
+  std::string target;
+  std::string fdPath = spooltest::OpenSpoolFile(getpid(), spool.dir(), &target);
+  ASSERT_NE(fdPath, "");
+  EXPECT_NE(target.find(" (deleted)"), std::string::npos) << target;
+  EXPECT_TRUE(DirIsEmpty(spool.dir()));
+  struct stat st;
+  ASSERT_EQ(stat(fdPath.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  const Bytes first = Pattern(1000, 1), second = Pattern(2000, 2);
+  ASSERT_TRUE(AppendSpoolPage(first.data(), first.size()));
+  ASSERT_TRUE(AppendSpoolPage(second.data(), second.size()));
+  EXPECT_EQ(SpooledPages(), 2u);
+
+  std::string raw = filtertest::ReadFile(fdPath);
+  Bytes file(raw.begin(), raw.end());
+  ASSERT_EQ(file.size(), 8u + 4 + 1000 + 4 + 2000);
+  const Bytes start = {0x02, 0, 0, 0, 0x08, 0, 0, 0, 0xE8, 0x03, 0, 0};
+  EXPECT_EQ(Bytes(file.begin(), file.begin() + 12), start);
+  EXPECT_EQ(Le32(file, 1012), 2000u);
+  EXPECT_EQ(Bytes(file.begin() + 12, file.begin() + 1012), first);
+  EXPECT_EQ(Bytes(file.begin() + 1016, file.end()), second);
+
+  // Lookups walk to the entry; a bad index or a short buffer is refused.
+  EXPECT_EQ(GetPageDataSize(0), 1000u);
+  Bytes out(2000);
+  ASSERT_TRUE(GetPageData(1, 2000, out.data()));
+  EXPECT_EQ(out, second);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(GetPageDataSize(2), 0u);
+  EXPECT_FALSE(GetPageData(1, 1999, out.data()));
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("DEBUG: Page Index 2 Error, Total pages 2 "), std::string::npos) << log;
+  EXPECT_NE(log.find("DEBUG: Page [1] Buffer too Small 1999 / 2000 "), std::string::npos) << log;
+  EXPECT_FALSE(SpoolFailed());
+
+  RemoveSpoolFile();
+  EXPECT_FALSE(gSaveToFile.load());
+  EXPECT_EQ(spooltest::OpenSpoolFile(getpid(), spool.dir()), "");
+  EXPECT_EQ(GetPageDataSize(0), 0u);
+}
+
+TEST(SpoolFile, FlushSendsWholeSheetsBackFirstAndReplaySendsEachFurtherCopy) {
+  testjob::OutputCapture printer;
+  SpoolInScratchDir spool;
+  ASSERT_TRUE(spool.created());
+  const Bytes a = Pattern(50, 10), b = Pattern(60, 20), c = Pattern(70, 30), d = Pattern(80, 40);
+  for (const Bytes *p : {&a, &b, &c}) AppendSpoolPage(p->data(), p->size());
+  // Three entries: the first sheet goes out, the third page waits for its partner.
+  DWORD cursor = 0;
+  EXPECT_TRUE(PJL_FlushPage(&cursor, 1));
+  EXPECT_EQ(cursor, 2u);
+  EXPECT_EQ(printer.Bytes(), Concat({&b, &a}));
+  AppendSpoolPage(d.data(), d.size());
+  EXPECT_TRUE(PJL_FlushPage(&cursor, 1));
+  EXPECT_EQ(cursor, 4u);
+  const Bytes oneCopy = Concat({&b, &a, &d, &c});
+  EXPECT_EQ(printer.Bytes(), oneCopy);
+  EXPECT_EQ(count_bytes, oneCopy.size());
+
+  // Without collation by the filter nothing more is sent; with it, two more copies.
+  EXPECT_TRUE(ReplaySpooledCopies(FALSE, TRUE, 3));
+  EXPECT_EQ(printer.Bytes(), oneCopy);
+  EXPECT_TRUE(ReplaySpooledCopies(TRUE, TRUE, 3));
+  EXPECT_EQ(printer.Bytes(), Concat({&oneCopy, &oneCopy, &oneCopy}));
+  // One-sided: every entry in order.
+  EXPECT_TRUE(ReplaySpooledCopies(TRUE, FALSE, 2));
+  EXPECT_EQ(printer.Bytes(), Concat({&oneCopy, &oneCopy, &oneCopy, &a, &b, &c, &d}));
+}
+
+struct BlankCase {
+  const char *what;
+  unsigned widthPx, heightPx, widthPt, heightPt, dpi;
+  bool margins, twoColour;
+  uint32_t width, height;
+};
+
+TEST(SpoolFile, BlankBackPageIsAnEmptyStripeSizedLikeThePrintedPage) {
+  const BlankCase cases[] = {
+      {"imaging margins", 4900, 6800, 612, 792, 600, true, false, 4928, 6816},
+      {"full sheet", 5100, 6600, 612, 792, 600, false, false, 4928, 6400},
+      {"full sheet, two colours", 5100, 6600, 612, 792, 600, false, true, 4928, 12800},
+      // A sheet with no printable part keeps the raster's padded size.
+      {"tiny sheet", 100, 40, 20, 10, 300, false, false, 128, 64},
+  };
+  for (const BlankCase &c : cases) {
+    SpoolInScratchDir spool;
+    ASSERT_TRUE(spool.created());
+    cups_page_header2_t h = testraster::MakeHeader(c.widthPx, c.heightPx, 24, c.dpi);
+    h.PageSize[0] = c.widthPt;
+    h.PageSize[1] = c.heightPt;
+    if (c.margins) {
+      h.ImagingBoundingBox[0] = h.ImagingBoundingBox[1] = 12;
+      h.ImagingBoundingBox[2] = c.widthPt - 12;
+      h.ImagingBoundingBox[3] = c.heightPt - 12;
+    }
+    h.cupsInteger[4] = c.twoColour ? 1 : 0;
+    h.cupsMediaType = 3;
+    ASSERT_TRUE(PJL_SaveBlankPage("42", 3, h));
+    ASSERT_EQ(SpooledPages(), 1u) << c.what;
+    ASSERT_EQ(GetPageDataSize(0), 36u) << c.what;
+    Bytes rec(36);
+    ASSERT_TRUE(GetPageData(0, 36, rec.data()));
+
+    const uint32_t linebyte = c.width / 8;
+    EXPECT_EQ(Bytes(rec.begin(), rec.begin() + 6), (Bytes{0x1B, 0x45, 'G', 'D', 'I', 0}));
+    EXPECT_EQ(Le32(rec, 6), c.width) << c.what;
+    EXPECT_EQ(Le32(rec, 10), c.height) << c.what;
+    EXPECT_EQ(Le32(rec, 14), linebyte * c.height) << c.what;
+    EXPECT_EQ(Le32(rec, 18), 2u) << c.what;  // compsize
+    EXPECT_EQ(Le32(rec, 22), 0u) << c.what;  // blackDots
+    EXPECT_EQ(rec[26], c.widthPt == 612 ? ENG_LETTER : ENG_PAPER_CUSTOMER) << c.what;
+    EXPECT_EQ(rec[27], MediaCodeFor(3)) << c.what;
+    EXPECT_EQ(rec[31], c.twoColour ? 2 : 1) << c.what;
+    EXPECT_EQ(rec[34], 0xFF);
+    EXPECT_EQ(rec[35], 0x02);
+
+    // libjbig's decoder reads the empty stripe as a white page of that size.
+    inspect::PageRecord page;
+    page.page_width = Le32(rec, 6);
+    page.page_height = Le32(rec, 10);
+    page.datasize = Le32(rec, 14);
+    page.compsize = 2;
+    page.data = std::span<const uint8_t>(rec.data() + 34, 2);
+    inspect::Bitmap bitmap;
+    std::string error;
+    ASSERT_TRUE(inspect::DecodePage(page, &bitmap, &error)) << c.what << ": " << error;
+    EXPECT_EQ(bitmap.height, c.height);
+    EXPECT_EQ(inspect::CountSetBits(bitmap), 0u) << c.what;
+  }
+}
+
+TEST(SpoolFile, CompressionThreadAppendsRecordsInsteadOfWritingThem) {
+  testjob::OutputCapture printer;
+  SpoolInScratchDir spool;
+  ASSERT_TRUE(spool.created());
+  std::vector<testjob::Page> pages = {testjob::BlockPage(256, 96, 1), testjob::BlankPage(128, 64),
+                                      testjob::BlockPage(512, 32, 2)};
+  count_bytes = 0;
+  testjob::RunCompressionThread(pages, 2);
+  EXPECT_TRUE(printer.Bytes().empty());
+  EXPECT_EQ(count_bytes, 0u);
+  ASSERT_EQ(SpooledPages(), pages.size());
+
+  // The entries, sent in order, form the pages of a job that decodes back to the
+  // bitmaps that went in.
+  testjob::OutputCapture job;
+  PJL_WriteStartJobCmd_Zelvar(&pages[0].header, 1, "q", "u", "t", "1", FALSE, "");
+  DWORD cursor = 0;
+  ASSERT_TRUE(PJL_FlushPage(&cursor, 0));
+  PJL_WriteCloseJobCmd(&pages[0].header);
+  Bytes bytes = job.Bytes();
+  inspect::ParsedJob parsed = inspect::ParseJob(bytes);
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  ASSERT_EQ(parsed.pages.size(), pages.size());
+  for (size_t i = 0; i < pages.size(); ++i) {
+    inspect::Bitmap out;
+    std::string error;
+    ASSERT_TRUE(inspect::DecodePage(parsed.pages[i], &out, &error)) << error;
+    EXPECT_EQ(out.bits, pages[i].bits) << i;
+  }
+}
+
+}  // namespace
