@@ -111,8 +111,9 @@ TEST(WholeFilterJob, AJobThatWouldEndOnA512ByteBoundaryEnds33BytesPastItWithTheC
       raster, {filtertest::SamplePage(200, 100, 24), filtertest::SamplePage(160, 90, 8)}));
   const std::string prefix = "@PJL COMMENT ZELVAR JCL ";
   size_t fill = 0;
-  bool aligned = false, unaligned = false;
-  for (int run = 0; run < 6 && !(aligned && unaligned); ++run) {
+  bool aligned = false, oneByteMore = false;
+  size_t alignedHeader = 0;
+  for (int run = 0; run < 8 && !oneByteMore; ++run) {
     const std::string ppd =
         wholefilter::WritePpdWithJcl(dir, prefix + std::string(fill, 'x') + "<0D0A>");
     auto job = wholefilter::PrintFile(dir, raster, {"PPD=" + ppd});
@@ -129,16 +130,21 @@ TEST(WholeFilterJob, AJobThatWouldEndOnA512ByteBoundaryEnds33BytesPastItWithTheC
       // Without the comment the job would have ended exactly on the boundary.
       EXPECT_EQ(out.substr(size - 103), kEndOfJob + kAlignment + kFinalBlock);
       aligned = true;
-      fill = (fill + 1) % 512;  // and one byte more needs no comment
+      alignedHeader = job->parsed.header_size;
+      fill = (fill + 1) % 512;
     } else {
       EXPECT_EQ(out.substr(size - 70), kEndOfJob + kFinalBlock);
       EXPECT_EQ(out.find(kAlignment), std::string::npos);
-      unaligned = true;
+      if (aligned && job->parsed.header_size == alignedHeader) {
+        // One byte longer than an aligned job: it ends one byte past the boundary.
+        EXPECT_EQ(size % 512, 1u);
+        oneByteMore = true;
+      }
       fill = (fill + 512 - size % 512) % 512;
     }
   }
   EXPECT_TRUE(aligned) << "no run needed the alignment comment";
-  EXPECT_TRUE(unaligned);
+  EXPECT_TRUE(oneByteMore) << "no run was one byte longer than an aligned one";
 }
 
 TEST(WholeFilterJob, AnAllWhitePageIsTheBareStripeEndAndBusyPagesDecodeToTheirDotCount) {
