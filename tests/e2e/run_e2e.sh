@@ -150,6 +150,9 @@ check "one colour" eq "$(record plain 1 6)" 1
 print_job long-edge letter5.pdf -o sides=two-sided-long-edge
 check_job long-edge "1 0 3 2 B 4" "$LETTER" DUPLEX=ON DUPLEXTYPE=BOOKLET COPIES=1
 
+print_job short-edge letter5.pdf -o sides=two-sided-short-edge
+check_job short-edge "1 0 3 2 B 4" "$LETTER" DUPLEX=ON DUPLEXTYPE=CALENDAR
+
 # Collated copies are made by the filter: the printer is told one copy.
 print_job collate letter5.pdf -n 2 -o collate=true
 check_job collate "0 1 2 3 4 0 1 2 3 4" "$LETTER" COPIES=1
