@@ -5,6 +5,4 @@
 // frees the four strings it duplicates for the sides mapping, whatever the
 // caller does.  Anything that marks job options on such a PPD under
 // AddressSanitizer reports those 40 bytes; they are libcups's, not ours.
-extern "C" const char *__lsan_default_suppressions() {
-  return "leak:_ppdCacheCreateWithPPD\n";
-}
+extern "C" const char *__lsan_default_suppressions() { return "leak:_ppdCacheCreateWithPPD\n"; }

@@ -24,6 +24,9 @@
 # user lp and refuses filter programs that root does not own or that group or
 # others may change.
 
+# JOB_ID, JOB_STATE and JOB_IMPRESSIONS are read by the scripts that source this.
+# shellcheck disable=SC2034
+
 CUPSD_PID=""
 CUPSD_DIR=""
 
