@@ -1,1 +1,52 @@
 # Install rules for the driver (filter, PPD, inspector).
+#
+# CUPS runs filters named in a PPD from its own filter directory only
+# (`cups-config --serverbin`/filter, an absolute path whatever the prefix), and
+# the scheduler refuses filters that root does not own or that group or others
+# may write; so install as root, or into DESTDIR for a package.  The PPD goes
+# where cups-driverd looks for models (<prefix>/share/ppd, searched for
+# /usr/share/ppd and /usr/local/share/ppd), so that `lpinfo -m` lists it.
+include(GNUInstallDirs)
+
+find_program(ZELVAR_CUPS_CONFIG cups-config)
+set(_zelvar_serverbin /usr/lib/cups)
+if(ZELVAR_CUPS_CONFIG)
+  execute_process(COMMAND ${ZELVAR_CUPS_CONFIG} --serverbin
+    OUTPUT_VARIABLE _zelvar_serverbin OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
+set(ZELVAR_CUPS_FILTER_DIR "${_zelvar_serverbin}/filter" CACHE PATH
+  "Directory of CUPS filters (cups-config --serverbin, then /filter)")
+set(ZELVAR_PPD_DIR "${CMAKE_INSTALL_FULL_DATADIR}/ppd/zelvar" CACHE PATH
+  "Directory for the PPD, where cups-driverd finds it")
+
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(_zelvar_program_permissions
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+install(TARGETS rastertoZelvar
+  RUNTIME DESTINATION ${ZELVAR_CUPS_FILTER_DIR}
+  PERMISSIONS ${_zelvar_program_permissions})
+install(FILES ${CMAKE_SOURCE_DIR}/ppd/zelvar.ppd
+  DESTINATION ${ZELVAR_PPD_DIR}
+  PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+install(TARGETS zelvar-inspect
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  PERMISSIONS ${_zelvar_program_permissions})
+
+# An installed filter that cupsd would refuse is worth a word at install time.
+install(CODE "
+  if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
+    execute_process(COMMAND stat -c %u \"${ZELVAR_CUPS_FILTER_DIR}/rastertoZelvar\"
+      OUTPUT_VARIABLE _owner OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(NOT _owner STREQUAL \"0\")
+      message(WARNING \"${ZELVAR_CUPS_FILTER_DIR}/rastertoZelvar is not owned by root; cupsd will not run it\")
+    endif()
+  endif()")
+
+if(BUILD_TESTING)
+  add_test(NAME install_puts_filter_ppd_and_inspector_where_cups_finds_them
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/install_layout_test.sh
+            ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${ZELVAR_CUPS_FILTER_DIR} ${ZELVAR_PPD_DIR}
+            ${CMAKE_INSTALL_FULL_BINDIR})
+endif()

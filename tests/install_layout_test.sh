@@ -1,0 +1,52 @@
+#!/bin/sh
+# Installs the build into a scratch DESTDIR and checks that the filter, the PPD
+# and the inspector land where CUPS and the user look for them, with the modes
+# cupsd accepts, and that the installed PPD passes cupstestppd with the installed
+# filter in place.
+#   install_layout_test.sh BUILD_DIR SOURCE_DIR FILTER_DIR PPD_DIR BIN_DIR
+set -u
+build=$1 src=$2 filterdir=$3 ppddir=$4 bindir=$5
+root=$(mktemp -d "${TMPDIR:-/tmp}/zelvar-install.XXXXXX")
+trap 'rm -rf "$root"' EXIT
+passed=0 failed=0
+check() {
+  desc=$1
+  shift
+  if "$@"; then passed=$((passed + 1)); echo "ok    $desc"; else failed=$((failed + 1)); echo "FAIL  $desc"; fi
+}
+mode_is() { [ "$(stat -c %a "$1")" = "$2" ] || { echo "      $1 has mode $(stat -c %a "$1"), not $2"; false; }; }
+
+if ! DESTDIR=$root cmake --install "$build" >"$root.log" 2>&1; then
+  cat "$root.log"
+  rm -f "$root.log"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+rm -f "$root.log"
+
+filter=$root$filterdir/rastertoZelvar
+ppd=$root$ppddir/zelvar.ppd
+inspect=$root$bindir/zelvar-inspect
+
+check "the filter is in CUPS's filter directory ($filterdir)" test -f "$filter"
+check "it is the filter that was built" cmp -s "$filter" "$build/rastertoZelvar"
+check "the filter has mode 755, writable by its owner only" mode_is "$filter" 755
+if [ "$(id -u)" -eq 0 ]; then
+  check "the filter belongs to root" test "$(stat -c %u "$filter")" = 0
+fi
+check "the filter directory is not writable by group or others" mode_is "$root$filterdir" 755
+check "the PPD is in the model directory ($ppddir)" cmp -s "$ppd" "$src/ppd/zelvar.ppd"
+check "the PPD has mode 644" mode_is "$ppd" 644
+check "the inspector is on the path ($bindir)" test -x "$inspect"
+check "the inspector has mode 755" mode_is "$inspect" 755
+case $ppddir in
+  */share/ppd/*) ok=1 ;;
+  *) ok=0 ;;
+esac
+check "cups-driverd searches the PPD directory (<prefix>/share/ppd)" test $ok = 1
+# With the installed tree as its root, cupstestppd finds the filter the PPD names.
+check "the installed PPD passes cupstestppd with the filter in place" \
+  sh -c "cupstestppd -R '$root' '$ppd' >'$root/cupstestppd.log' 2>&1 || { cat '$root/cupstestppd.log'; false; }"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
