@@ -180,7 +180,7 @@ void DisplayPageInfo(const cups_page_header2_t *h) {
   DbgMsg("NegativePrint = %d", static_cast<int>(RawHeaderValue(h->NegativePrint)));
   DbgMsg("NumCopies = %d", h->NumCopies);
   DbgMsg("Orientation = %d", static_cast<int>(RawHeaderValue(h->Orientation)));
-  DbgMsg("OutputFaceUp = %d", h->OutputFaceUp);
+  DbgMsg("OutputFaceUp = %d", static_cast<int>(RawHeaderValue(h->OutputFaceUp)));
   DbgMsg("PageSize = [ %d %d ]", h->PageSize[0], h->PageSize[1]);
   DbgMsg("Separations = %d", static_cast<int>(RawHeaderValue(h->Separations)));
   DbgMsg("TraySwitch = %d", static_cast<int>(RawHeaderValue(h->TraySwitch)));
