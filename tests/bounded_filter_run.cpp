@@ -1,0 +1,98 @@
+#include "bounded_filter_run.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+extern char **environ;
+
+namespace filtertest {
+
+BoundedResult RunFilterBounded(const ScratchDir &dir, const BoundedCall &bc) {
+  BoundedResult result;
+  const FilterCall &call = bc.call;
+  const std::string outPath = call.stdoutPath.empty() ? dir.File("stdout") : call.stdoutPath;
+  const std::string errPath = dir.File("stderr");
+
+  // Everything the child needs is prepared before fork: after it, only
+  // async-signal-safe calls.
+  std::vector<std::string> env;
+  for (char **e = environ; *e; ++e)
+    if (strncmp(*e, "PPD=", 4) != 0) env.push_back(*e);
+  env.insert(env.end(), call.environment.begin(), call.environment.end());
+  std::vector<char *> envp, argv;
+  for (auto &s : env) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = call.args;
+  for (auto &s : args) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  const bool fileOut = call.stdoutPath.empty() && !bc.closeStdout && bc.stdoutFd < 0;
+
+  pid_t pid = fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    int in = open(call.stdinPath.c_str(), O_RDONLY);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || err < 0) _exit(126);
+    dup2(in, 0);
+    dup2(err, 2);
+    if (bc.closeStdout) {
+      close(1);
+    } else if (bc.stdoutFd >= 0) {
+      dup2(bc.stdoutFd, 1);
+    } else {
+      int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0) _exit(126);
+      dup2(out, 1);
+    }
+    for (int fd = 3; fd < 256; ++fd) close(fd);
+    if (bc.fileSizeLimit >= 0) {
+      // Writing past the limit must fail with EFBIG rather than end the filter.
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit lim = {static_cast<rlim_t>(bc.fileSizeLimit),
+                           static_cast<rlim_t>(bc.fileSizeLimit)};
+      setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    execve(ZELVAR_FILTER_PATH, argv.data(), envp.data());
+    _exit(127);
+  }
+
+  int wstatus = 0;
+  struct timespec start, now;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    pid_t done = waitpid(pid, &wstatus, WNOHANG);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) return result;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec - start.tv_sec >= bc.timeoutSeconds) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wstatus, 0);
+      result.timedOut = true;
+      break;
+    }
+    usleep(2000);
+  }
+  if (!result.timedOut) {
+    if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
+  }
+  if (fileOut) result.out = ReadFile(outPath);
+  result.err = ReadFile(errPath);
+  return result;
+}
+
+std::string HowItEnded(const BoundedResult &r) {
+  if (r.timedOut) return "hung (killed at the deadline)";
+  if (r.signal) return "killed by signal " + std::to_string(r.signal);
+  return "exit " + std::to_string(r.status);
+}
+
+}  // namespace filtertest
