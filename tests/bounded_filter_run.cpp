@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,7 +20,6 @@ BoundedResult RunFilterBounded(const ScratchDir &dir, const BoundedCall &bc) {
   BoundedResult result;
   const FilterCall &call = bc.call;
   const std::string outPath = call.stdoutPath.empty() ? dir.File("stdout") : call.stdoutPath;
-  const std::string errPath = dir.File("stderr");
 
   // Everything the child needs is prepared before fork: after it, only
   // async-signal-safe calls.
@@ -35,14 +35,21 @@ BoundedResult RunFilterBounded(const ScratchDir &dir, const BoundedCall &bc) {
   argv.push_back(nullptr);
   const bool fileOut = call.stdoutPath.empty() && !bc.closeStdout && bc.stdoutFd < 0;
 
+  // Standard error is a pipe read while the filter runs: no file-size limit
+  // reaches it, and it cannot fill up.
+  int errPipe[2];
+  if (pipe2(errPipe, O_CLOEXEC) != 0) return result;
   pid_t pid = fork();
-  if (pid < 0) return result;
+  if (pid < 0) {
+    close(errPipe[0]);
+    close(errPipe[1]);
+    return result;
+  }
   if (pid == 0) {
     int in = open(call.stdinPath.c_str(), O_RDONLY);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || err < 0) _exit(126);
+    if (in < 0) _exit(126);
     dup2(in, 0);
-    dup2(err, 2);
+    dup2(errPipe[1], 2);
     if (bc.closeStdout) {
       close(1);
     } else if (bc.stdoutFd >= 0) {
@@ -64,28 +71,47 @@ BoundedResult RunFilterBounded(const ScratchDir &dir, const BoundedCall &bc) {
     _exit(127);
   }
 
+  close(errPipe[1]);
+
   int wstatus = 0;
+  bool exited = false, errOpen = true;
   struct timespec start, now;
   clock_gettime(CLOCK_MONOTONIC, &start);
-  for (;;) {
-    pid_t done = waitpid(pid, &wstatus, WNOHANG);
-    if (done == pid) break;
-    if (done < 0 && errno != EINTR) return result;
+  while (!exited || errOpen) {
+    if (errOpen) {
+      struct pollfd pfd = {errPipe[0], POLLIN, 0};
+      if (poll(&pfd, 1, 5) > 0) {
+        char buf[65536];
+        ssize_t n = read(errPipe[0], buf, sizeof buf);
+        if (n > 0)
+          result.err.append(buf, static_cast<size_t>(n));
+        else if (n == 0 || errno != EINTR)
+          errOpen = false;  // every writer is gone
+      }
+    } else {
+      usleep(2000);
+    }
+    if (!exited) {
+      pid_t done = waitpid(pid, &wstatus, WNOHANG);
+      if (done == pid) exited = true;
+    }
     clock_gettime(CLOCK_MONOTONIC, &now);
-    if (now.tv_sec - start.tv_sec >= bc.timeoutSeconds) {
+    if (!exited && now.tv_sec - start.tv_sec >= bc.timeoutSeconds) {
       kill(pid, SIGKILL);
       waitpid(pid, &wstatus, 0);
       result.timedOut = true;
       break;
     }
-    usleep(2000);
+    // A writer the filter left behind may hold the pipe; once the filter is
+    // gone, what is already in the pipe is all that counts.
+    if (exited && errOpen && now.tv_sec - start.tv_sec >= bc.timeoutSeconds) break;
   }
+  close(errPipe[0]);
   if (!result.timedOut) {
     if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
     if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
   }
   if (fileOut) result.out = ReadFile(outPath);
-  result.err = ReadFile(errPath);
   return result;
 }
 
