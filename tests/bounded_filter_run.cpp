@@ -23,9 +23,17 @@ BoundedResult RunFilterBounded(const ScratchDir &dir, const BoundedCall &bc) {
 
   // Everything the child needs is prepared before fork: after it, only
   // async-signal-safe calls.
+  // This process's environment less "PPD" and less what the call sets itself.
+  auto setByCall = [&call](const char *entry) {
+    for (const std::string &mine : call.environment) {
+      size_t eq = mine.find('=');
+      if (eq != std::string::npos && strncmp(entry, mine.c_str(), eq + 1) == 0) return true;
+    }
+    return false;
+  };
   std::vector<std::string> env;
   for (char **e = environ; *e; ++e)
-    if (strncmp(*e, "PPD=", 4) != 0) env.push_back(*e);
+    if (strncmp(*e, "PPD=", 4) != 0 && !setByCall(*e)) env.push_back(*e);
   env.insert(env.end(), call.environment.begin(), call.environment.end());
   std::vector<char *> envp, argv;
   for (auto &s : env) envp.push_back(s.data());
