@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the dependencies, then builds and runs every test three times: plain,
-# under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
-# Any sanitizer report fails the run.
+# under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer,
+# and last runs each fuzz target for $ZELVAR_FUZZ_SECONDS (default 60) seconds.
+# Any sanitizer report or fuzzing finding fails the run.
 set -e
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -35,3 +36,6 @@ for cfg in "build:" "build-asan:address,undefined" "build-tsan:thread"; do
   [ "$san" = thread ] && prefix=$(tsan_prefix)
   (cd "$dir" && $prefix ctest --output-on-failure -j"$(nproc)")
 done
+
+echo "== fuzzing"
+scripts/fuzz.sh "${ZELVAR_FUZZ_SECONDS:-60}"

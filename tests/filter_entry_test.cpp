@@ -304,7 +304,7 @@ TEST(FilterPpd, WritesTheJclBeginTextAfterAnEscapeByteAndCountsIt) {
   FilterResult r = RunOn(dir, {SamplePage(64, 8, 24)}, "", {"PPD=" + ppd});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Count(r.out, "\x1b@PJL SET ZELVARTEST=1\r\n"), 1u);
-  EXPECT_NE(r.err.find("DEBUG: jcl_begin = @PJL SET ZELVARTEST=1\r\n, len = 23 "),
+  EXPECT_NE(r.err.find("DEBUG: jcl_begin = @PJL SET ZELVARTEST=1\\r\\n, len = 23 "),
             std::string::npos);
   EXPECT_EQ(LoggedCountBytes(r.err), static_cast<long>(r.out.size()));
   // A job without pages writes nothing, not even the JCL text.

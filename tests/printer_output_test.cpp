@@ -94,3 +94,27 @@ TEST(PrinterOutput, FailedWriteIsReportedOnceAndLaterWritesAreRefused) {
     ResetPrinterOutput();
   }
 }
+
+TEST(PrinterOutput, AFaultThatLosesPartOfTheJobStopsTheOutputLikeAFailedWrite) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ResetPrinterOutput();
+  SetPrinterOutputFd(fds[1]);
+  count_bytes = 0;
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(WriteToPrinter("abc", 3));
+  FailPrinterOutput("Unable to compress page %u", 2u);
+  EXPECT_FALSE(WriteToPrinter("def", 3));
+  FailPrinterOutput("Unable to compress page %u", 3u);
+  // A write failing afterwards adds no second error line either.
+  close(fds[0]);
+  EXPECT_FALSE(WriteToPrinter("ghi", 3));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(PrinterOutputFailed());
+  EXPECT_EQ(count_bytes, 3u);
+  EXPECT_EQ(err.rfind("ERROR: Unable to compress page 2\n", 0), 0u) << err;
+  EXPECT_EQ(err.find("ERROR: ", 1), std::string::npos) << err;
+  SetPrinterOutputFd(1);
+  close(fds[1]);
+  ResetPrinterOutput();
+}

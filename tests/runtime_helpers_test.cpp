@@ -11,6 +11,7 @@
 
 #include "filter_process.h"
 #include "runtime/debug_log.h"
+#include "runtime/status_messages.h"
 #include "runtime/win_helpers.h"
 
 namespace {
@@ -181,6 +182,29 @@ TEST_F(DebugLog, KeepsA2046CharacterMessageWholeAndCutsLongerOnes) {
   ASSERT_NE(first, std::string::npos);
   EXPECT_EQ(log.substr(first - 2046, 2047), exact + "\n");
   EXPECT_EQ(log.substr(log.size() - 2047), std::string(2046, 'b') + "\n");
+}
+
+// A job's title or user name can hold line breaks; quoted in a message they must
+// not start a line the scheduler takes for a status line of its own.
+TEST_F(DebugLog, MessagesQuotingLineBreaksAndControlBytesStayOneLine) {
+  ASSERT_EQ(mkdir(logDir_.c_str(), 0755), 0);
+  const std::string title = "x\r\nERROR: fake\nPPD: *Duplex Yes\x1b%-12345X\tend";
+  const std::string shown = "x\\r\\nERROR: fake\\nPPD: *Duplex Yes\\x1B%-12345X\tend";
+  testing::internal::CaptureStderr();
+  DbgMsg("argv[3] = %s", title.c_str());
+  ReportError("Title %s", title.c_str());
+  ReportInfo("%s", title.c_str());
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "DEBUG: argv[3] = " + shown + " ---------->\nERROR: Title " + shown +
+                     "\nINFO: " + shown + "\n");
+  std::string log = ReadFile(LogPath());
+  EXPECT_EQ(filtertest::Count(log, "\n"), 1u) << log;
+  EXPECT_NE(log.find("] argv[3] = " + shown + "\n"), std::string::npos) << log;
+  // Escapes count against the message's 2046 characters and are never cut in two.
+  testing::internal::CaptureStderr();
+  DbgMsg("%s%s", std::string(2044, 'a').c_str(), "\x01");
+  err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "DEBUG: " + std::string(2044, 'a') + " ---------->\n");
 }
 
 TEST_F(DebugLog, RecordsOfConcurrentThreadsNeverInterleave) {

@@ -1,5 +1,6 @@
 #include "driver/page_header_check.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -7,7 +8,14 @@ namespace {
 
 uint64_t PaddedTo32(uint64_t n) { return (n + 31) / 32 * 32; }
 
+constexpr uint64_t kNormalPageBytesLimit = UINT32_MAX;
+std::atomic<uint64_t> gPageBytesLimit{kNormalPageBytesLimit};
+
 }  // namespace
+
+void SetPageBytesLimitForTesting(uint64_t maxBytes) {
+  gPageBytesLimit.store(maxBytes ? maxBytes : kNormalPageBytesLimit, std::memory_order_relaxed);
+}
 
 BOOL CheckPageHeader(const cups_page_header2_t *h, char *reason, size_t reasonSize) {
   const unsigned bits = h->cupsBitsPerPixel;
@@ -57,7 +65,7 @@ BOOL CheckPageHeader(const cups_page_header2_t *h, char *reason, size_t reasonSi
   // The 8-bit page and the line buffers must stay within 32-bit byte counts.
   const uint64_t pageBytes = width * height;
   const uint64_t lineBufferBytes = width * bits / 8 * (twoColour ? 3 : 1);
-  if (pageBytes > UINT32_MAX || lineBufferBytes > UINT32_MAX) {
+  if (pageBytes > gPageBytesLimit.load(std::memory_order_relaxed) || lineBufferBytes > UINT32_MAX) {
     snprintf(reason, reasonSize, "cupsWidth %u by cupsHeight %u is too large", h->cupsWidth,
              h->cupsHeight);
     return FALSE;

@@ -7,6 +7,7 @@
 #include "driver/job_state.h"
 #include "driver/page_header_check.h"
 #include "runtime/debug_log.h"
+#include "runtime/header_value.h"
 #include "runtime/win_helpers.h"
 
 namespace {
@@ -144,13 +145,13 @@ void DisplayPageInfo(const cups_page_header2_t *h) {
   DbgMsg("MediaType = \"%.64s\"", h->MediaType);
   DbgMsg("OutputType = \"%.64s\"", h->OutputType);
   DbgMsg("AdvanceDistance = %d", h->AdvanceDistance);
-  DbgMsg("AdvanceMedia = %d", h->AdvanceMedia);
-  DbgMsg("Collate = %d", h->Collate);
+  DbgMsg("AdvanceMedia = %d", static_cast<int>(RawHeaderValue(h->AdvanceMedia)));
+  DbgMsg("Collate = %d", static_cast<int>(RawHeaderValue(h->Collate)));
   DbgMsg("cupsBitsPerColor = %d", h->cupsBitsPerColor);
   DbgMsg("cupsBitsPerPixel = %d", h->cupsBitsPerPixel);
   DbgMsg("cupsBytesPerLine = %d", h->cupsBytesPerLine);
-  DbgMsg("cupsColorOrder = %d", h->cupsColorOrder);
-  DbgMsg("cupsColorSpace = %d", h->cupsColorSpace);
+  DbgMsg("cupsColorOrder = %d", static_cast<int>(RawHeaderValue(h->cupsColorOrder)));
+  DbgMsg("cupsColorSpace = %d", static_cast<int>(RawHeaderValue(h->cupsColorSpace)));
   DbgMsg("cupsCompression = %d (Density)", h->cupsCompression);
   DbgMsg("cupsHeight = %d", h->cupsHeight);
   DbgMsg("cupsInteger[0] = %d (TonerSave)", h->cupsInteger[0]);
@@ -161,28 +162,28 @@ void DisplayPageInfo(const cups_page_header2_t *h) {
   DbgMsg("cupsInteger[5] = %d (ColorLevel)", h->cupsInteger[5]);
   DbgMsg("cupsMediaType = %d (MediaType)", h->cupsMediaType);
   DbgMsg("cupsWidth = %d", h->cupsWidth);
-  DbgMsg("CutMedia = %d", h->CutMedia);
-  DbgMsg("Duplex = %d (Duplex)", h->Duplex);
+  DbgMsg("CutMedia = %d", static_cast<int>(RawHeaderValue(h->CutMedia)));
+  DbgMsg("Duplex = %d (Duplex)", static_cast<int>(RawHeaderValue(h->Duplex)));
   DbgMsg("HWResolution = [ %d %d ]", h->HWResolution[0], h->HWResolution[1]);
   DbgMsg("ImagingBoundingBox = [ %d %d %d %d ]", h->ImagingBoundingBox[0], h->ImagingBoundingBox[1],
          h->ImagingBoundingBox[2], h->ImagingBoundingBox[3]);
   DbgMsg("cupsImagingBBox = [ %f %f %f %f ]", h->cupsImagingBBox[0], h->cupsImagingBBox[1],
          h->cupsImagingBBox[2], h->cupsImagingBBox[3]);
-  DbgMsg("InsertSheet = %d", h->InsertSheet);
-  DbgMsg("Jog = %d", h->Jog);
-  DbgMsg("LeadingEdge = %d", h->LeadingEdge);
-  DbgMsg("ManualFeed = %d", h->ManualFeed);
+  DbgMsg("InsertSheet = %d", static_cast<int>(RawHeaderValue(h->InsertSheet)));
+  DbgMsg("Jog = %d", static_cast<int>(RawHeaderValue(h->Jog)));
+  DbgMsg("LeadingEdge = %d", static_cast<int>(RawHeaderValue(h->LeadingEdge)));
+  DbgMsg("ManualFeed = %d", static_cast<int>(RawHeaderValue(h->ManualFeed)));
   DbgMsg("Margins = [ %d %d ]", h->Margins[0], h->Margins[1]);
   DbgMsg("MediaPosition = %d (Tray)", h->MediaPosition);
   DbgMsg("MediaWeight = %d", h->MediaWeight);
-  DbgMsg("MirrorPrint = %d", h->MirrorPrint);
-  DbgMsg("NegativePrint = %d", h->NegativePrint);
+  DbgMsg("MirrorPrint = %d", static_cast<int>(RawHeaderValue(h->MirrorPrint)));
+  DbgMsg("NegativePrint = %d", static_cast<int>(RawHeaderValue(h->NegativePrint)));
   DbgMsg("NumCopies = %d", h->NumCopies);
-  DbgMsg("Orientation = %d", h->Orientation);
-  DbgMsg("OutputFaceUp = %d", h->OutputFaceUp);
+  DbgMsg("Orientation = %d", static_cast<int>(RawHeaderValue(h->Orientation)));
+  DbgMsg("OutputFaceUp = %d", static_cast<int>(RawHeaderValue(h->OutputFaceUp)));
   DbgMsg("PageSize = [ %d %d ]", h->PageSize[0], h->PageSize[1]);
-  DbgMsg("Separations = %d", h->Separations);
-  DbgMsg("TraySwitch = %d", h->TraySwitch);
-  DbgMsg("Tumble = %d (Duplex)", h->Tumble);
+  DbgMsg("Separations = %d", static_cast<int>(RawHeaderValue(h->Separations)));
+  DbgMsg("TraySwitch = %d", static_cast<int>(RawHeaderValue(h->TraySwitch)));
+  DbgMsg("Tumble = %d (Duplex)", static_cast<int>(RawHeaderValue(h->Tumble)));
   DbgMsg("DisplayPageInfo Out");
 }

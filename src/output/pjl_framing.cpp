@@ -9,6 +9,7 @@
 #include "output/jbig_compress.h"
 #include "output/printer_output.h"
 #include "runtime/debug_log.h"
+#include "runtime/header_value.h"
 #include "runtime/win_helpers.h"
 
 namespace {
@@ -33,15 +34,6 @@ enum { kDocName, kUserName, kHostName, kPrinterName, kCopies, kLocation, kTextCo
 // Fixed characters of each text's line: "@PJL COMMENT " (13) or
 // "@PJL COMMENT Copies," (20), and CR LF.
 constexpr size_t kTextLineFixed[kTextCount] = {15, 15, 15, 15, 22, 15};
-
-// A raster header's yes/no field as the number it holds: a job may send values
-// other than 0 and 1 (Duplex 2), which the enum type cannot be loaded as.
-unsigned FlagValue(const cups_bool_t &field) {
-  unsigned v;
-  static_assert(sizeof v == sizeof field);
-  memcpy(&v, &field, sizeof v);
-  return v;
-}
 
 // A header block under construction in outCmdBuf.
 struct BlockBuilder {
@@ -101,17 +93,20 @@ void AppendHeaderLines(BlockBuilder *b, const cups_page_header2_t *h, const char
   AppendLine(b, "@PJL SET DENSITY=%d\r\n", static_cast<int>(h->cupsCompression + 1));
   AppendLine(b, "@PJL SET AUTOSELECT=%s\r\n",
              h->MediaPosition == static_cast<unsigned>(kAutoSelectTray) ? "ON" : "OFF");
-  AppendLine(b, "@PJL SET DUPLEX=%s\r\n", FlagValue(h->Duplex) == 1 ? "ON" : "OFF");
-  AppendLine(b, "@PJL SET DUPLEXTYPE=%s\r\n", FlagValue(h->Tumble) != 0 ? "CALENDAR" : "BOOKLET");
+  AppendLine(b, "@PJL SET DUPLEX=%s\r\n", RawHeaderValue(h->Duplex) == 1 ? "ON" : "OFF");
+  AppendLine(b, "@PJL SET DUPLEXTYPE=%s\r\n",
+             RawHeaderValue(h->Tumble) != 0 ? "CALENDAR" : "BOOKLET");
   AppendLine(b, "@PJL SET RESOLUTION=%d\r\n", static_cast<int>(h->HWResolution[0]));
-  AppendLine(b, "@PJL SET COPIES=%d\r\n",
-             (FlagValue(h->Collate) != 0 || bDriverDoCollate) ? 1 : static_cast<int>(h->NumCopies));
+  AppendLine(
+      b, "@PJL SET COPIES=%d\r\n",
+      (RawHeaderValue(h->Collate) != 0 || bDriverDoCollate) ? 1 : static_cast<int>(h->NumCopies));
   AppendLine(b, "@PJL SET MEDIASOURCE=%s\r\n", "TRAY1");
   AppendLine(b, "@PJL SET JUSTIFIED=%s\r\n", "LEFT");
   AppendLine(b, "@PJL SET MIRROR=%s\r\n", "OFF");
   AppendLine(b, "@PJL SET MARGINS=%s\r\n", "NORMAL");
   AppendLine(b, "@PJL SET BIDICOMM=%s\r\n", "OFF");
-  AppendLine(b, "@PJL SET ORIENTATION=%s\r\n", h->Orientation != 0 ? "LANDSCAPE" : "PORTRAIT");
+  AppendLine(b, "@PJL SET ORIENTATION=%s\r\n",
+             RawHeaderValue(h->Orientation) != 0 ? "LANDSCAPE" : "PORTRAIT");
   AppendLine(b, "@PJL ENTER LANGUAGE=VLGDI\r\n");
 }
 

@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdarg>
+#include <cstdio>
 #include <mutex>
 
+#include "runtime/debug_log.h"
 #include "runtime/status_messages.h"
 
 DWORD count_bytes = 0;
@@ -21,6 +24,19 @@ void SetPrinterOutputFd(int fd) { gPrinterFd.store(fd, std::memory_order_relaxed
 BOOL PrinterOutputFailed() { return gPrinterFailed.load(std::memory_order_acquire); }
 
 void ResetPrinterOutput() { gPrinterFailed.store(FALSE, std::memory_order_release); }
+
+void FailPrinterOutput(const char *format, ...) {
+  char text[1024];
+  va_list ap;
+  va_start(ap, format);
+  vsnprintf(text, sizeof text, format, ap);
+  va_end(ap);
+  BOOL wasOk = FALSE;
+  if (gPrinterFailed.compare_exchange_strong(wasOk, TRUE, std::memory_order_acq_rel))
+    ReportError("%s", text);
+  else
+    DbgMsg("printer output already failed: %s", text);
+}
 
 BOOL WriteToPrinter(const void *data, size_t len) {
   // A printer connection that goes away must show as a failed write, not end the

@@ -20,5 +20,12 @@ BOOL WriteToPrinter(const void *data, size_t len);
 
 // TRUE once a write to the printer has failed: the job can no longer be whole.
 BOOL PrinterOutputFailed();
+
+// Ends the printer output for a fault other than a failed write, one that leaves
+// the job without a part it must hold (a page that cannot be compressed, say):
+// writes the "ERROR:" line and then behaves as after a failed write, so that no
+// further byte is written, the job gets no trailer and the filter exits with
+// status 1.  Once the output has failed, later calls only log.
+void FailPrinterOutput(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Forgets an earlier failure (for a new job in the same process).
 void ResetPrinterOutput();

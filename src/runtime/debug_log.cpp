@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "runtime/control_escape.h"
+
 namespace {
 
 const char kLogDir[] = "/tmp/VelPrinter";
@@ -60,11 +62,14 @@ void DbgMsg(const char *szMsgFormat, ...) {
   memset(msgText, 0, sizeof msgText);
   memset(msgTime, 0, sizeof msgTime);
 
+  char raw[sizeof msgText];
   va_list ap;
   va_start(ap, szMsgFormat);
-  vsnprintf(msgText, sizeof msgText - 1, szMsgFormat, ap);
+  vsnprintf(raw, sizeof raw - 1, szMsgFormat, ap);
   va_end(ap);
-  size_t len = strlen(msgText);
+  // Line breaks in the text (a job title, say) are escaped: every message is
+  // one line.
+  size_t len = EscapeControls(raw, msgText, sizeof msgText - 2);
 
   // One write per standard-error line, so lines of different threads never mix.
   char line[sizeof msgText + 32];

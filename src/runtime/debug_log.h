@@ -2,7 +2,9 @@
 // time-stamped record in /tmp/VelPrinter/VelPrinterLog.log while /tmp/VelPrinter exists.
 #pragma once
 
-// Messages longer than 2046 characters are cut to their first 2046.
+// Control characters of the message but the tab are written as escapes
+// (EscapeControls), so that each message is one line; a message longer than
+// 2046 characters after that is cut to its first 2046.
 void DbgMsg(const char *szMsgFormat, ...) __attribute__((format(printf, 1, 2)));
 
 // Tests only: the switch directory to use instead of /tmp/VelPrinter (nullptr

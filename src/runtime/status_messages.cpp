@@ -5,11 +5,14 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "runtime/control_escape.h"
+
 namespace {
 
 void Report(const char *prefix, const char *format, va_list ap) {
-  char text[2048];
-  vsnprintf(text, sizeof text, format, ap);
+  char raw[2048], text[2048];
+  vsnprintf(raw, sizeof raw, format, ap);
+  EscapeControls(raw, text, sizeof text - 1);
   char line[sizeof text + 16];
   int n = snprintf(line, sizeof line, "%s: %s\n", prefix, text);
   if (n > 0) {

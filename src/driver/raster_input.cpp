@@ -1,0 +1,139 @@
+#include "driver/raster_input.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "runtime/debug_log.h"
+#include "runtime/status_messages.h"
+
+namespace {
+
+constexpr uint64_t kSyncWordBytes = 4;
+
+// libcups's read callback.  libcups reads a page header with one request for the
+// whole header when nothing of it is buffered; when part of it was already read
+// ahead (compressed streams), the first request is for the rest only.
+ssize_t ReadInput(void *ctx, unsigned char *buffer, size_t bytes) {
+  RasterInput *in = static_cast<RasterInput *>(ctx);
+  ++in->reads;
+  if (in->headerFirstAsk == 0) in->headerFirstAsk = bytes;
+  ssize_t n;
+  do {
+    n = read(in->fd, buffer, bytes);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    if (in->readErrno == 0) in->readErrno = errno;
+    return -1;
+  }
+  if (n == 0) {
+    in->endOfInput = TRUE;
+    in->headerHitEnd = TRUE;
+  }
+  in->bytesRead += static_cast<uint64_t>(n);
+  in->headerBytes += static_cast<uint64_t>(n);
+  return n;
+}
+
+void StartHeaderNotes(RasterInput *in) {
+  in->headerFirstAsk = 0;
+  in->headerBytes = 0;
+  in->headerHitEnd = FALSE;
+}
+
+const char *EndName(RasterEnd end) {
+  switch (end) {
+    case kRasterEndOfJob:
+      return "end of the job";
+    case kRasterEmptyInput:
+      return "empty input";
+    case kRasterNoStream:
+      return "no raster reader";
+    case kRasterReadError:
+      return "read error";
+    case kRasterCutInSyncWord:
+      return "cut in the sync word";
+    case kRasterNotRaster:
+      return "not a raster stream";
+    case kRasterCutInHeader:
+      return "cut in a page header";
+    case kRasterBadHeader:
+      return "page header refused";
+  }
+  return "?";
+}
+
+}  // namespace
+
+cups_raster_t *OpenRasterInput(RasterInput *input, int fd) {
+  *input = RasterInput{};
+  input->fd = fd;
+  // The sync word counts as the first "header" read: an input that ends before
+  // any byte of it is empty.
+  StartHeaderNotes(input);
+  cups_raster_t *ras = cupsRasterOpenIO(ReadInput, input, CUPS_RASTER_READ);
+  DbgMsg("RasterInput::open, %llu bytes read, stream %s",
+         static_cast<unsigned long long>(input->bytesRead), ras ? "accepted" : "not accepted");
+  return ras;
+}
+
+BOOL ReadRasterHeader(RasterInput *input, cups_raster_t *ras, cups_page_header2_t *header) {
+  StartHeaderNotes(input);
+  BOOL ok = cupsRasterReadHeader2(ras, header) ? TRUE : FALSE;
+  if (input->headerSize == 0) input->headerSize = input->headerFirstAsk;
+  return ok;
+}
+
+RasterEnd RasterInputEnd(const RasterInput *in, const cups_raster_t *ras) {
+  if (in->readErrno != 0) return kRasterReadError;
+  if (ras == nullptr) {
+    // libcups reads the sync word right after it has allocated its reader.
+    if (in->reads == 0) return kRasterNoStream;
+    if (in->bytesRead == 0 && in->endOfInput) return kRasterEmptyInput;
+    if (in->bytesRead < kSyncWordBytes && in->endOfInput) return kRasterCutInSyncWord;
+    return kRasterNotRaster;
+  }
+  // A clean end: a whole header was asked for (nothing of it was buffered
+  // ahead), and the input had not one byte more.
+  if (in->headerHitEnd && in->headerBytes == 0 && in->headerFirstAsk == in->headerSize)
+    return kRasterEndOfJob;
+  if (in->headerHitEnd) return kRasterCutInHeader;
+  return kRasterBadHeader;
+}
+
+BOOL IsCleanRasterEnd(RasterEnd end) {
+  return end == kRasterEndOfJob || end == kRasterEmptyInput ? TRUE : FALSE;
+}
+
+BOOL ReportRasterEnd(const RasterInput *input, const cups_raster_t *ras, DWORD pagesRead) {
+  const RasterEnd end = RasterInputEnd(input, ras);
+  DbgMsg("RasterInput::%s after %u pages, %llu bytes read", EndName(end), pagesRead,
+         static_cast<unsigned long long>(input->bytesRead));
+  const DWORD page = pagesRead + 1;
+  switch (end) {
+    case kRasterEndOfJob:
+    case kRasterEmptyInput:
+      return TRUE;
+    case kRasterNoStream:
+      ReportError("Unable to read the print data: no memory for the raster reader");
+      break;
+    case kRasterReadError:
+      ReportError("Unable to read the print data: %s", strerror(input->readErrno));
+      break;
+    case kRasterCutInSyncWord:
+      ReportError("The print data ends after %llu bytes, inside the raster sync word",
+                  static_cast<unsigned long long>(input->bytesRead));
+      break;
+    case kRasterNotRaster:
+      ReportError("The print data is not a CUPS raster stream");
+      break;
+    case kRasterCutInHeader:
+      ReportError("The raster data ends inside the header of page %u", page);
+      break;
+    case kRasterBadHeader:
+      ReportError("Page %u has a raster header that cannot be read", page);
+      break;
+  }
+  return FALSE;
+}
