@@ -125,11 +125,12 @@ void DrawTextLike(Page &page, unsigned seed) {
   std::mt19937 rng(seed);
   unsigned dpi = h.HWResolution[1] ? h.HWResolution[1] : 600;
   unsigned lineH = dpi * 14 / 72, glyphH = dpi * 7 / 72, margin = dpi;
-  for (unsigned y = margin; y + lineH < h.cupsHeight - margin / 2; y += lineH) {
+  // Sums, not differences: a page smaller than its margins gets no text.
+  for (unsigned y = margin; y + lineH + margin / 2 < h.cupsHeight; y += lineH) {
     unsigned x = margin;
-    while (x + dpi / 4 < h.cupsWidth - margin) {
+    while (x + dpi / 4 + margin < h.cupsWidth) {
       unsigned word = dpi / 12 + rng() % (dpi / 3);
-      for (unsigned gx = x; gx < x + word && gx < h.cupsWidth - margin; gx += dpi / 16) {
+      for (unsigned gx = x; gx < x + word && gx + margin < h.cupsWidth; gx += dpi / 16) {
         unsigned stroke = 1 + dpi / 150 + rng() % 3;
         InkRect(page, gx, y, stroke, glyphH, 255);
         InkRect(page, gx, y + (rng() % 2 ? 0 : glyphH - stroke), dpi / 20, stroke, 255);
