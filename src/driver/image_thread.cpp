@@ -7,6 +7,7 @@
 #include "image/halftone.h"
 #include "image/line_art.h"
 #include "runtime/debug_log.h"
+#include "runtime/win_helpers.h"
 
 void *ImageProcThread(void *param) {
   JobInfo *lpJob = static_cast<JobInfo *>(param);
@@ -18,6 +19,7 @@ void *ImageProcThread(void *param) {
   DbgMsg("ImageProcThread::image process thread page %u start", pageIndex);
   DisplayPageInfo(&header);
   DbgMsg("ImageProcThread::cupsBitsPerPixel %u", header.cupsBitsPerPixel);
+  const DWORD start = GetTickCount();
 
   if (SlotBitmap(lpJob) == nullptr) {
     DbgMsg("ImageProcThread::page %u has no bitmap", pageIndex);
@@ -36,6 +38,9 @@ void *ImageProcThread(void *param) {
     if (header.cupsInteger[1] != 0) DoNegative(lpJob, header.cupsInteger[4] == 1 ? 1 : 0);
   }
 
+  // The page's processing time, for the benchmark's reckoning of the work.
+  DbgMsg("ImageProcThread::page %u processed, using %f sec", pageIndex,
+         (GetTickCount() - start) / 1000.0);
   SetSlotState(lpJob, kSlotReady);
   DbgMsg("ImageProcThread::exit image process thread page %u", pageIndex);
   return reinterpret_cast<void *>(1);
