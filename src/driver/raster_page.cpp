@@ -6,6 +6,7 @@
 
 #include "driver/job_state.h"
 #include "driver/page_header_check.h"
+#include "image/cpu_dispatch.h"
 #include "runtime/debug_log.h"
 #include "runtime/win_helpers.h"
 
@@ -30,8 +31,7 @@ inline BYTE GreyOf(BYTE r, BYTE g, BYTE b) {
 
 }  // namespace
 
-__attribute__((target_clones("avx2", "default"))) void ConvertLine(const BYTE *line, DWORD width,
-                                                                   DWORD srcPixelBytes, BYTE *row) {
+ZELVAR_CLONES void ConvertLine(const BYTE *line, DWORD width, DWORD srcPixelBytes, BYTE *row) {
   const size_t n = width;
   if (srcPixelBytes == 3) {
     for (size_t x = 0; x < n; ++x) row[x] = GreyOf(line[3 * x], line[3 * x + 1], line[3 * x + 2]);
@@ -45,9 +45,8 @@ __attribute__((target_clones("avx2", "default"))) void ConvertLine(const BYTE *l
   }
 }
 
-__attribute__((target_clones("avx2", "default"))) void SplitRedLine(const BYTE *line, DWORD width,
-                                                                    DWORD twinColorDiff,
-                                                                    BYTE *blackRow, BYTE *redRow) {
+ZELVAR_CLONES void SplitRedLine(const BYTE *line, DWORD width, DWORD twinColorDiff, BYTE *blackRow,
+                                BYTE *redRow) {
   // A red pixel is white in the black plane: the grey of (255, 255, 255).
   const size_t n = width;
   for (size_t x = 0; x < n; ++x) {

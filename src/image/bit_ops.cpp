@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "driver/job_state.h"
+#include "image/cpu_dispatch.h"
 #include "runtime/debug_log.h"
 #include "runtime/win_helpers.h"
 
@@ -44,7 +45,7 @@ size_t BitmapBytes(const JobInfo *lpJob) {
   return static_cast<size_t>(lpJob->linebyte) * lpJob->page_height;
 }
 
-__attribute__((target_clones("avx2", "default"))) void InvertBytes(BYTE *bits, size_t len) {
+ZELVAR_CLONES void InvertBytes(BYTE *bits, size_t len) {
   for (size_t i = 0; i < len; ++i) bits[i] = static_cast<BYTE>(~bits[i]);
 }
 
@@ -81,7 +82,7 @@ void MirrorRow(BYTE *row, size_t n) {
   if (j - i == 1) row[i] = BitsList[row[i]];
 }
 
-__attribute__((target_clones("popcnt", "default"))) DWORD CountSetBits(const BYTE *p, size_t len) {
+ZELVAR_POPCNT_CLONES DWORD CountSetBits(const BYTE *p, size_t len) {
   // Four independent 64-bit counts, added up in 32-bit arithmetic.
   DWORD c0 = 0, c1 = 0, c2 = 0, c3 = 0;
   size_t i = 0;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "driver/job_state.h"
+#include "image/cpu_dispatch.h"
 #include "runtime/debug_log.h"
 #include "runtime/win_helpers.h"
 
@@ -128,9 +129,9 @@ void ScaleRow(const BYTE *S1, const BYTE *S2, float ry, float fy, DWORD trgWidth
 // The same for one byte per pixel: the source samples of the row are gathered
 // first into `samples` (four rows of trgWidth bytes), so that the arithmetic runs
 // over consecutive columns, several at a time.
-__attribute__((target_clones("avx2", "default"))) void ScaleRowOneByte(
-    const BYTE *S1, const BYTE *S2, float ry, float fy, DWORD trgWidth, const DWORD *tmp3,
-    const DWORD *tmp4, const float *fx, const float *remd, BYTE *samples, BYTE *out) {
+ZELVAR_CLONES void ScaleRowOneByte(const BYTE *S1, const BYTE *S2, float ry, float fy,
+                                   DWORD trgWidth, const DWORD *tmp3, const DWORD *tmp4,
+                                   const float *fx, const float *remd, BYTE *samples, BYTE *out) {
   const size_t n = trgWidth;
   BYTE *upperRight = samples, *lowerRight = samples + n;
   BYTE *upperLeft = samples + 2 * n, *lowerLeft = samples + 3 * n;

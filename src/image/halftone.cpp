@@ -2,6 +2,7 @@
 
 #include "driver/job_state.h"
 #include "image/bit_pack.h"
+#include "image/cpu_dispatch.h"
 #include "image/halftone_matrix.h"
 #include "image/tone_curve.h"
 #include "runtime/debug_log.h"
@@ -30,9 +31,8 @@ void BuildHalftoneTile(const BYTE gammatbl[256], BYTE tile[kHalftoneTileSize * k
 // tile width at a time, so the thresholds are consecutive; output byte i is
 // stored only after source pixels 8i..8i+7 have been read, so `out` may lie at or
 // before `src` in the same buffer.
-__attribute__((target_clones("avx2", "default"))) void ScreenRow(const BYTE *src, DWORD width,
-                                                                 const BYTE *tileRow, BYTE *out,
-                                                                 DWORD outBytes) {
+ZELVAR_CLONES void ScreenRow(const BYTE *src, DWORD width, const BYTE *tileRow, BYTE *out,
+                             DWORD outBytes) {
   BYTE flags[kHalftoneTileSize];
   DWORD x = 0;
   for (; x + kHalftoneTileSize <= width; x += kHalftoneTileSize) {

@@ -5,6 +5,7 @@
 
 #include "driver/job_state.h"
 #include "image/bit_pack.h"
+#include "image/cpu_dispatch.h"
 #include "image/halftone.h"
 #include "runtime/debug_log.h"
 #include "runtime/win_helpers.h"
@@ -70,11 +71,8 @@ inline BYTE Response(const BYTE *up, const BYTE *cur, const BYTE *down, DWORD x,
 // neighbours, for a kernel whose sums fit 16 bits: the products and sums wrap
 // in 16-bit arithmetic to the exact value, which the compiler can keep in
 // 16-bit vector lanes.
-__attribute__((target_clones("avx2", "default"))) void NarrowInterior(const BYTE *up,
-                                                                      const BYTE *cur,
-                                                                      const BYTE *down, DWORD from,
-                                                                      DWORD to, DWORD p,
-                                                                      const Kernel &kn, BYTE *out) {
+ZELVAR_CLONES void NarrowInterior(const BYTE *up, const BYTE *cur, const BYTE *down, DWORD from,
+                                  DWORD to, DWORD p, const Kernel &kn, BYTE *out) {
   const int16_t k0 = static_cast<int16_t>(kn.k[0]), k1 = static_cast<int16_t>(kn.k[1]),
                 k2 = static_cast<int16_t>(kn.k[2]), k3 = static_cast<int16_t>(kn.k[3]),
                 k4 = static_cast<int16_t>(kn.k[4]), k5 = static_cast<int16_t>(kn.k[5]),
@@ -119,8 +117,7 @@ void FilterRow(const BYTE *up, const BYTE *cur, const BYTE *down, DWORD width, D
 // The full bytes of one thresholded row: bit set for every pixel above
 // `threshold`.  Output byte i is stored only after pixels 8i..8i+7 of its chunk
 // have been read, so `out` may lie at or before `src` in the same buffer.
-__attribute__((target_clones("avx2", "default"))) void ThresholdRow(const BYTE *src, DWORD width,
-                                                                    int threshold, BYTE *out) {
+ZELVAR_CLONES void ThresholdRow(const BYTE *src, DWORD width, int threshold, BYTE *out) {
   // Thresholds outside the byte range compare the same as their nearest end.
   const int t = threshold < -1 ? -1 : (threshold > 255 ? 255 : threshold);
   constexpr DWORD kChunk = 128;
@@ -155,10 +152,8 @@ void BuildLineArtMask(const BYTE *image, DWORD stride, DWORD width, DWORD height
 }
 
 // A masked pixel becomes dark; every other pixel keeps its screen bit.
-__attribute__((target_clones("avx2", "default"))) void MergeLineArt(BYTE *screen,
-                                                                    DWORD screenStride,
-                                                                    const BYTE *mask,
-                                                                    DWORD maskBytes, DWORD height) {
+ZELVAR_CLONES void MergeLineArt(BYTE *screen, DWORD screenStride, const BYTE *mask, DWORD maskBytes,
+                                DWORD height) {
   for (DWORD y = 0; y < height; ++y) {
     BYTE *s = screen + static_cast<size_t>(y) * screenStride;
     const BYTE *m = mask + static_cast<size_t>(y) * maskBytes;
