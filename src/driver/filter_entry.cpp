@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "driver/image_gate.h"
 #include "driver/image_thread.h"
 #include "driver/job_options.h"
 #include "driver/job_state.h"
@@ -237,6 +238,7 @@ void WaitForLastPage(DWORD pages) {
 void EndJob(FilterRun *run, pthread_t jbigThread) {
   DbgMsg("main::start wait image thread");
   if (run->page > 0) WaitForLastPage(run->page);
+  ImageGateClose();
   DbgMsg("main::end wait thread (new)");
   DbgMsg("main::page = %u", run->page);
 
@@ -301,6 +303,7 @@ int FilterMain(int argc, char *argv[]) {
     run->bDuplex = FALSE;
     run->bDriverDoCollate = FALSE;
     run->page = 0;
+    ImageGateOpen(ImageGateSize());
     while (TakeMorePages(run) && ras != nullptr && cupsRasterReadHeader2(ras, &run->inheader))
       ReadPage(run, ras, argv, ppd);
     EndJob(run, jbigThread);
