@@ -87,8 +87,9 @@ TEST(ImageGate, UnopenedGateAdmitsAtOnceAndCountsNothing) {
   ImageGateLeave(false);
 }
 
-TEST(ImageGate, SizeIsTheCoreCountAndAtLeastOne) {
-  EXPECT_EQ(ImageGateSizeFor(2), 2);
+TEST(ImageGate, SizeLeavesOneCoreForTheEncoderAndIsAtLeastOne) {
+  EXPECT_EQ(ImageGateSizeFor(8), 7);
+  EXPECT_EQ(ImageGateSizeFor(2), 1);
   EXPECT_EQ(ImageGateSizeFor(1), 1);
   EXPECT_EQ(ImageGateSizeFor(0), 1);
   EXPECT_EQ(ImageGateSizeFor(-1), 1);

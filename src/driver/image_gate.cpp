@@ -26,8 +26,9 @@ Gate &TheGate() {
 }  // namespace
 
 int ImageGateSizeFor(long cores) {
-  if (cores < 1) return 1;
-  return cores > 1024 ? 1024 : static_cast<int>(cores);
+  // One core stays for the compression thread, the one that sets the pace.
+  if (cores <= 2) return 1;
+  return cores > 1024 ? 1023 : static_cast<int>(cores - 1);
 }
 
 int ImageGateSize() { return ImageGateSizeFor(sysconf(_SC_NPROCESSORS_ONLN)); }

@@ -12,8 +12,9 @@
 
 #include "runtime/win_types.h"
 
-// Threads allowed to process at once on a machine of `cores` processors: never
-// more than the cores, at least one.
+// Threads allowed to process at once on a machine of `cores` processors: one
+// fewer than the cores, so that the compression thread always has a processor,
+// and at least one.
 int ImageGateSizeFor(long cores);
 // ImageGateSizeFor the processors online.
 int ImageGateSize();

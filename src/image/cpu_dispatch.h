@@ -3,7 +3,9 @@
 // A function marked ZELVAR_CLONES is compiled twice from the same source; the
 // loader picks the AVX2 build on processors that have it (GCC target_clones
 // through a glibc ifunc).  Building with ZELVAR_BASELINE_ONLY keeps only the
-// baseline build, so that the tests can cover it on any processor.
+// baseline build: the ThreadSanitizer build needs that (the clones' resolvers run
+// before its runtime is ready), and its test run thereby covers the baseline
+// loops on any processor.
 #pragma once
 
 #ifdef ZELVAR_BASELINE_ONLY
