@@ -33,6 +33,7 @@ struct Kernel {
   int k[9];
   int64_t divisor;
   bool narrow;
+  bool symmetric;  // one weight for the corners, one for the four sides
 };
 
 Kernel MakeKernel(const int *filterArray, int MatrixCount) {
@@ -44,6 +45,9 @@ Kernel MakeKernel(const int *filterArray, int MatrixCount) {
   }
   kernel.divisor = MatrixCount;
   kernel.narrow = MatrixCount == 1 && reach <= 32767;
+  const int *k = filterArray;
+  kernel.symmetric =
+      k[0] == k[2] && k[0] == k[6] && k[0] == k[8] && k[1] == k[3] && k[1] == k[5] && k[1] == k[7];
   return kernel;
 }
 
@@ -135,6 +139,30 @@ ZELVAR_CLONES void ThresholdRow(const BYTE *src, DWORD width, int threshold, BYT
   PackFlags(flags, rest, out + x / 8);
 }
 
+// Mask flags (1 where the response exceeds `t`, 0 <= t <= 254) of the columns
+// from .. to - 1, which have both neighbours, for a narrow kernel of the shape
+// {a b a, b c b, a b a}: three products per pixel, compared in 16-bit lanes
+// without being stored.  For such a threshold the clamped response exceeds t
+// exactly when the response itself does.
+ZELVAR_CLONES void SymmetricMaskInterior(const BYTE *up, const BYTE *cur, const BYTE *down,
+                                         DWORD from, DWORD to, DWORD p, const Kernel &kn, int t,
+                                         BYTE *flags) {
+  const int16_t corner = static_cast<int16_t>(kn.k[0]), side = static_cast<int16_t>(kn.k[1]),
+                centre = static_cast<int16_t>(kn.k[4]);
+  const int16_t limit = static_cast<int16_t>(t);
+  const BYTE *ul = up + from - p, *uc = up + from, *ur = up + from + p;
+  const BYTE *cl = cur + from - p, *cc = cur + from, *cr = cur + from + p;
+  const BYTE *dl = down + from - p, *dc = down + from, *dr = down + from + p;
+  BYTE *f = flags + from;
+  const size_t n = to - from;
+  for (size_t i = 0; i < n; ++i) {
+    const int16_t corners = static_cast<int16_t>(ul[i] + ur[i] + dl[i] + dr[i]);
+    const int16_t sides = static_cast<int16_t>(uc[i] + cl[i] + cr[i] + dc[i]);
+    const int16_t sum = static_cast<int16_t>(corner * corners + side * sides + centre * cc[i]);
+    f[i] = sum > limit ? 1 : 0;
+  }
+}
+
 // Filter and threshold in one pass: mask row r (width / 8 bytes) from the
 // response at rows r - 1, r, r + 1 of the 8-bit image (rows `stride` apart, the
 // first and last row standing in for their missing neighbour), through one row
@@ -142,12 +170,24 @@ ZELVAR_CLONES void ThresholdRow(const BYTE *src, DWORD width, int threshold, BYT
 void BuildLineArtMask(const BYTE *image, DWORD stride, DWORD width, DWORD height, DWORD pixlen,
                       const Kernel &kn, int threshold, BYTE *scratch, BYTE *mask) {
   const DWORD maskBytes = width / 8;
+  const bool fused = kn.narrow && kn.symmetric && pixlen != 0 && threshold >= 0 && threshold <= 254;
   for (DWORD r = 0; r < height; ++r) {
     const BYTE *cur = image + static_cast<size_t>(r) * stride;
     const BYTE *up = r == 0 ? cur : cur - stride;
     const BYTE *down = r + 1 == height ? cur : cur + stride;
-    FilterRow(up, cur, down, width, pixlen, kn, scratch);
-    ThresholdRow(scratch, width, threshold, mask + static_cast<size_t>(r) * maskBytes);
+    BYTE *out = mask + static_cast<size_t>(r) * maskBytes;
+    if (!fused) {
+      FilterRow(up, cur, down, width, pixlen, kn, scratch);
+      ThresholdRow(scratch, width, threshold, out);
+      continue;
+    }
+    // Flags straight from the sums; the edge columns through the plain response.
+    for (DWORD x = 0; x < pixlen; ++x)
+      scratch[x] = Response(up, cur, down, x, 0, pixlen, kn) > threshold ? 1 : 0;
+    SymmetricMaskInterior(up, cur, down, pixlen, width - pixlen, pixlen, kn, threshold, scratch);
+    for (DWORD x = width - pixlen; x < width; ++x)
+      scratch[x] = Response(up, cur, down, x, pixlen, 0, kn) > threshold ? 1 : 0;
+    PackFlags(scratch, maskBytes * 8, out);
   }
 }
 
