@@ -125,7 +125,8 @@ def first_record_end(inspect, prn):
 
 def sample_schedstat(pid, stats, done):
     """Keeps the latest /proc schedstat of every thread of the filter: time on a
-    processor and time spent runnable but waiting for one (the machine's load)."""
+    processor and time spent runnable but waiting for one (behind other processes
+    or the filter's own threads)."""
     base = "/proc/%d/task" % pid
     while not done.is_set():
         try:
