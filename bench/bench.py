@@ -29,13 +29,15 @@ RE_PAGESIZE = re.compile(rb"GetCUPSPageData::pagesize = (\d+) bytes")
 
 
 class Job:
-    def __init__(self, name, title, make_args, piped=True, pages_per_run=None, render_pdf=False):
+    def __init__(self, name, title, make_args, piped=True, pages_per_run=None, render_pdf=False,
+                 extra_runs=0):
         self.name = name
         self.title = title
         self.make_args = make_args
         self.piped = piped
         self.render_pdf = render_pdf
         self.pages = pages_per_run
+        self.extra_runs = extra_runs  # short jobs: more runs for a steadier figure
         self.raster = None
         self.source = ""
 
@@ -53,7 +55,7 @@ def make_jobs():
             ["--pages", "20", "--size", "letter", "--depth", "24", "--content", "photo"]),
         Job("J4-30", "30 A6 pages, 300 dpi, two-sided, 3 collated copies",
             ["--pages", "30", "--size", "a6", "--dpi", "300", "--depth", "24", "--content", "text",
-             "--duplex", "--copies", "3", "--collate"]),
+             "--duplex", "--copies", "3", "--collate"], extra_runs=4),
         Job("J4", "300 A6 pages, 300 dpi, two-sided, 3 collated copies",
             ["--pages", "300", "--size", "a6", "--dpi", "300", "--depth", "24", "--content", "text",
              "--duplex", "--copies", "3", "--collate"]),
@@ -244,6 +246,7 @@ def report(job, runs):
     m["first_ratio"] = statistics.median([r["first"] / r["page0"] for r in runs
                                           if r["first"] and r["page0"]]) \
         if any(r["first"] and r["page0"] for r in runs) else None
+    m["best_per_page"] = min(r["wall"] / r["pages"] for r in runs if r["pages"])
     m["idle"] = statistics.median([r["wall"] - r["user"] - r["sys"] for r in runs])
     m["idle_own"] = statistics.median([r["wall"] - r["user"] - r["sys"] - r["runq"] for r in runs])
     print("  median: wall %s s, CPU %s s (user+sys), %s pages/s, peak RSS %.0f MB (allowed %.0f MB)" % (
@@ -278,7 +281,7 @@ def main():
         if job.name == "J2g" and "J2" in results and results["J2"]["generated"]:
             continue  # J2 itself was generated
         generate(job, a.build, a.work)
-        runs = [run_filter(job, a.build, a.work) for _ in range(a.runs)]
+        runs = [run_filter(job, a.build, a.work) for _ in range(a.runs + job.extra_runs)]
         results[job.name] = report(job, runs)
         results[job.name]["generated"] = not job.source.startswith("libtasn1")
         os.remove(job.raster)
@@ -308,11 +311,13 @@ def main():
               "J3 wall / bound %s <= 1.3" % fmt(j["ratio"], 2))
     if "J4" in results and "J4-30" in results:
         a4, b4 = results["J4"], results["J4-30"]
-        per300 = a4["wall"] / a4["pages"]
-        per30 = b4["wall"] / b4["pages"]
+        # The fastest run of each: the one least disturbed by other processes.
+        per300 = a4["best_per_page"]
+        per30 = b4["best_per_page"]
         how = "spooled" if a4["spooled"] else "NOT spooled (this build has no spool file)"
-        check(per300 / per30 <= 1.2, "J4 time per page 300 pages / 30 pages %.2f <= 1.2 (%s)" % (
-            per300 / per30, how))
+        check(per300 / per30 <= 1.2, "J4 time per page 300 pages / 30 pages %.2f <= 1.2 "
+              "(%.2f / %.2f ms, fastest runs; %s)" % (per300 / per30, per300 * 1000, per30 * 1000,
+                                                       how))
     print("\nbenchmark time %.0f s" % (time.monotonic() - t0))
 
 
