@@ -1,5 +1,11 @@
 #include "driver/image_thread.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "driver/image_gate.h"
 #include "driver/job_state.h"
 #include "driver/raster_page.h"
 #include "image/bit_ops.h"
@@ -7,6 +13,25 @@
 #include "image/halftone.h"
 #include "image/line_art.h"
 #include "runtime/debug_log.h"
+#include "runtime/win_helpers.h"
+
+namespace {
+
+// Gives the memory of the bitmap's buffer beyond the finished 1-bit page back to
+// the system.  The buffer keeps its size and address (the bytes there read as 0
+// from now on), but a page waiting for the encoder holds only its 1-bit data.
+void ReleaseUnusedTail(const JobInfo *lpJob) {
+  BYTE *bits = SlotBitmap(lpJob);
+  const size_t used = static_cast<size_t>(lpJob->linebyte) * lpJob->page_height;
+  const long pageBytes = sysconf(_SC_PAGESIZE);
+  if (bits == nullptr || used >= lpJob->pagesize || pageBytes <= 0) return;
+  const uintptr_t page = static_cast<uintptr_t>(pageBytes);
+  const uintptr_t from = (reinterpret_cast<uintptr_t>(bits) + used + page - 1) / page * page;
+  const uintptr_t to = (reinterpret_cast<uintptr_t>(bits) + lpJob->pagesize) / page * page;
+  if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
+}
+
+}  // namespace
 
 void *ImageProcThread(void *param) {
   JobInfo *lpJob = static_cast<JobInfo *>(param);
@@ -16,8 +41,14 @@ void *ImageProcThread(void *param) {
   const DWORD pageIndex = lpJob->PageIndex;
   const cups_page_header2_t &header = lpJob->inheader;
   DbgMsg("ImageProcThread::image process thread page %u start", pageIndex);
+  // Pages are admitted in order, no more at once than there are processors.
+  const DWORD arrival = GetTickCount();
+  const bool admitted = ImageGateEnter(pageIndex);
+  DbgMsg("ImageProcThread::page %u admitted after %f sec", pageIndex,
+         (GetTickCount() - arrival) / 1000.0);
   DisplayPageInfo(&header);
   DbgMsg("ImageProcThread::cupsBitsPerPixel %u", header.cupsBitsPerPixel);
+  const DWORD start = GetTickCount();
 
   if (SlotBitmap(lpJob) == nullptr) {
     DbgMsg("ImageProcThread::page %u has no bitmap", pageIndex);
@@ -34,8 +65,15 @@ void *ImageProcThread(void *param) {
     if (header.cupsInteger[2] != 0) DoMirror(lpJob);
     // Negative print; in two-colour mode only the black plane, the first half.
     if (header.cupsInteger[1] != 0) DoNegative(lpJob, header.cupsInteger[4] == 1 ? 1 : 0);
+    ReleaseUnusedTail(lpJob);
   }
 
+  // The page's processing time, for the benchmark's reckoning of the work.
+  DbgMsg("ImageProcThread::page %u processed, using %f sec", pageIndex,
+         (GetTickCount() - start) / 1000.0);
+  // Out of the gate before the hand-over: once the last page is ready, no image
+  // thread is inside it any more.
+  ImageGateLeave(admitted);
   SetSlotState(lpJob, kSlotReady);
   DbgMsg("ImageProcThread::exit image process thread page %u", pageIndex);
   return reinterpret_cast<void *>(1);

@@ -6,6 +6,7 @@
 
 #include "driver/job_state.h"
 #include "driver/page_header_check.h"
+#include "image/cpu_dispatch.h"
 #include "runtime/debug_log.h"
 #include "runtime/header_value.h"
 #include "runtime/win_helpers.h"
@@ -21,38 +22,45 @@ struct FreeDeleter {
 };
 using MallocBuffer = std::unique_ptr<BYTE[], FreeDeleter>;
 
-inline BYTE GreyOf(const BYTE *p) {
-  return static_cast<BYTE>((av_rRate * p[0] + av_gRate * p[1] + av_bRate * p[2] + 1) / av_rgbTotal);
-}
-
-// One grey row from one line of source pixels.
-void ConvertLine(const BYTE *line, DWORD width, DWORD srcPixelBytes, BYTE *row) {
-  for (DWORD x = 0; x < width; ++x) row[x] = GreyOf(line + static_cast<size_t>(srcPixelBytes) * x);
-}
-
-// Two-colour mode: a pixel whose first sample exceeds the other two by more than
-// TwinColorDiff and exceeds kRedThreshold goes to the red plane (black there,
-// white in the black plane); every other pixel keeps its grey in the black plane.
-void SplitRedLine(const BYTE *line, DWORD bytesPerLine, DWORD width, DWORD twinColorDiff,
-                  BYTE *redbuf, BYTE *blackbuf, BYTE *blackRow, BYTE *redRow) {
-  memset(redbuf, 255, bytesPerLine);
-  memset(blackbuf, 255, bytesPerLine);
-  for (DWORD i = 0; i + 2 < bytesPerLine; i += 3) {
-    DWORD r = line[i], g = line[i + 1], b = line[i + 2];
-    DWORD d = r > twinColorDiff ? r - twinColorDiff : 0;
-    if (d > g && d > b && r > kRedThreshold) {
-      redbuf[i] = redbuf[i + 1] = redbuf[i + 2] = 0;
-    } else {
-      blackbuf[i] = static_cast<BYTE>(r);
-      blackbuf[i + 1] = static_cast<BYTE>(g);
-      blackbuf[i + 2] = static_cast<BYTE>(b);
-    }
-  }
-  ConvertLine(blackbuf, width, 3, blackRow);
-  for (DWORD x = 0; x < width; ++x) redRow[x] = redbuf[3 * static_cast<size_t>(x)];
+// Grey of one source pixel from its first three samples.  The weighted sum is at
+// most 25501, so it is formed in 16 bits, where the compiler keeps 16 pixels per
+// vector and divides by a multiplication.
+inline BYTE GreyOf(BYTE r, BYTE g, BYTE b) {
+  const uint16_t sum = static_cast<uint16_t>(av_rRate * r + av_gRate * g + av_bRate * b + 1);
+  return static_cast<BYTE>(sum / av_rgbTotal);
 }
 
 }  // namespace
+
+ZELVAR_CLONES void ConvertLine(const BYTE *line, DWORD width, DWORD srcPixelBytes, BYTE *row) {
+  const size_t n = width;
+  if (srcPixelBytes == 3) {
+    for (size_t x = 0; x < n; ++x) row[x] = GreyOf(line[3 * x], line[3 * x + 1], line[3 * x + 2]);
+  } else if (srcPixelBytes == 1) {
+    for (size_t x = 0; x < n; ++x) row[x] = GreyOf(line[x], line[x + 1], line[x + 2]);
+  } else {
+    for (DWORD x = 0; x < width; ++x) {
+      const BYTE *p = line + static_cast<size_t>(srcPixelBytes) * x;
+      row[x] = GreyOf(p[0], p[1], p[2]);
+    }
+  }
+}
+
+ZELVAR_CLONES void SplitRedLine(const BYTE *line, DWORD width, DWORD twinColorDiff, BYTE *blackRow,
+                                BYTE *redRow) {
+  // A red pixel is white in the black plane: the grey of (255, 255, 255).
+  const size_t n = width;
+  for (size_t x = 0; x < n; ++x) {
+    const DWORD r = line[3 * x], g = line[3 * x + 1], b = line[3 * x + 2];
+    const DWORD d = r > twinColorDiff ? r - twinColorDiff : 0;
+    const bool red = d > g && d > b && r > kRedThreshold;
+    const BYTE grey = GreyOf(static_cast<BYTE>(r), static_cast<BYTE>(g), static_cast<BYTE>(b));
+    blackRow[x] = red ? 255 : grey;
+    redRow[x] = red ? 0 : 255;
+  }
+}
+
+namespace {}  // namespace
 
 BYTE PaperSample(const cups_page_header2_t *header) {
   return header->cupsBitsPerPixel == 24 ? 255 : 0;
@@ -85,9 +93,9 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
   const DWORD linesize = h->cupsBitsPerPixel * lpJob->page_width / 8;
   const DWORD bufferSize = linesize + kLineTail;
 
-  // The line buffer, and in two-colour mode redbuf and blackbuf after it.  Their
-  // bytes past what a line read fills keep the paper sample.
-  const size_t blockSize = static_cast<size_t>(bufferSize) * (twoColour ? 3 : 1);
+  // The line buffer; its bytes past what a line read fills keep the paper sample.
+  // The two-colour split classifies and converts each pixel straight from it.
+  const size_t blockSize = bufferSize;
   MallocBuffer block(static_cast<BYTE *>(malloc(blockSize)));
   if (!block) {
     DbgMsg("GetCUPSPageData::line buffer of %zu bytes cannot be allocated", blockSize);
@@ -96,8 +104,6 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
   const BYTE paper = PaperSample(h);
   memset(block.get(), paper, blockSize);
   BYTE *line = block.get();
-  BYTE *redbuf = twoColour ? line + bufferSize : nullptr;
-  BYTE *blackbuf = twoColour ? line + 2 * static_cast<size_t>(bufferSize) : nullptr;
   if (twoColour) {
     lpJob->page_height *= 2;
     DbgMsg("Page_24BitProcessRedColor, TwinColorDiff = %d", static_cast<int>(TwinColorDiff));
@@ -126,7 +132,7 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
     }
     BYTE *row = page + static_cast<size_t>(lpJob->linebyte) * y;
     if (twoColour)
-      SplitRedLine(line, bytesPerLine, h->cupsWidth, TwinColorDiff, redbuf, blackbuf, row,
+      SplitRedLine(line, h->cupsWidth, TwinColorDiff, row,
                    RedPage + static_cast<size_t>(lpJob->linebyte) * y);
     else
       ConvertLine(line, h->cupsWidth, srcPixelBytes, row);

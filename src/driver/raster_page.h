@@ -28,6 +28,16 @@ constexpr DWORD kRedThreshold = 150;
 // or two bytes reach past the line at its right end).
 BYTE PaperSample(const cups_page_header2_t *header);
 
+// One grey row of `width` pixels from a line of source pixels `srcPixelBytes`
+// apart: (30 s0 + 53 s1 + 17 s2 + 1) / 100 of the first three samples of each.
+void ConvertLine(const BYTE *line, DWORD width, DWORD srcPixelBytes, BYTE *row);
+
+// Two-colour mode, from a line of `width` 24-bit pixels: a pixel whose first
+// sample exceeds the other two by more than twinColorDiff and exceeds
+// kRedThreshold is red (0 in redRow, white in blackRow); every other pixel keeps
+// its grey in blackRow and is white in redRow.
+void SplitRedLine(const BYTE *line, DWORD width, DWORD twinColorDiff, BYTE *blackRow, BYTE *redRow);
+
 // Reads the page whose header is in the slot's `inheader` from its `inras` and
 // sets the slot's bitmap and geometry.  FALSE, with nothing read and `lpbuf`
 // null, when the header cannot be read safely (see CheckPageHeader) or the

@@ -1,11 +1,13 @@
 #include "image/bit_ops.h"
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "driver/job_state.h"
+#include "image/cpu_dispatch.h"
 #include "runtime/debug_log.h"
 #include "runtime/win_helpers.h"
 
@@ -43,6 +45,60 @@ size_t BitmapBytes(const JobInfo *lpJob) {
   return static_cast<size_t>(lpJob->linebyte) * lpJob->page_height;
 }
 
+ZELVAR_CLONES void InvertBytes(BYTE *bits, size_t len) {
+  for (size_t i = 0; i < len; ++i) bits[i] = static_cast<BYTE>(~bits[i]);
+}
+
+// The 64 bits of a word in reverse order.  Loaded from memory, that is the mirror
+// of its eight bytes: byte k becomes byte 7 - k with its bits reversed.
+inline uint64_t ReverseBits64(uint64_t v) {
+  v = __builtin_bswap64(v);
+  v = ((v >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((v & 0x0F0F0F0F0F0F0F0Full) << 4);
+  v = ((v >> 2) & 0x3333333333333333ull) | ((v & 0x3333333333333333ull) << 2);
+  v = ((v >> 1) & 0x5555555555555555ull) | ((v & 0x5555555555555555ull) << 1);
+  return v;
+}
+
+// Mirrors one row: the pixel at p moves to 8 * n - 1 - p.  Eight bytes at a time
+// from both ends, then the bytes between.
+void MirrorRow(BYTE *row, size_t n) {
+  size_t i = 0, j = n;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; j - i >= 16; i += 8, j -= 8) {
+      uint64_t front, back;
+      memcpy(&front, row + i, 8);
+      memcpy(&back, row + j - 8, 8);
+      front = ReverseBits64(front);
+      back = ReverseBits64(back);
+      memcpy(row + i, &back, 8);
+      memcpy(row + j - 8, &front, 8);
+    }
+  }
+  for (; j - i >= 2; ++i, --j) {
+    BYTE t = row[i];
+    row[i] = BitsList[row[j - 1]];
+    row[j - 1] = BitsList[t];
+  }
+  if (j - i == 1) row[i] = BitsList[row[i]];
+}
+
+ZELVAR_POPCNT_CLONES DWORD CountSetBits(const BYTE *p, size_t len) {
+  // Four independent 64-bit counts, added up in 32-bit arithmetic.
+  DWORD c0 = 0, c1 = 0, c2 = 0, c3 = 0;
+  size_t i = 0;
+  for (; i + 32 <= len; i += 32) {
+    uint64_t w[4];
+    memcpy(w, p + i, 32);
+    c0 += static_cast<DWORD>(__builtin_popcountll(w[0]));
+    c1 += static_cast<DWORD>(__builtin_popcountll(w[1]));
+    c2 += static_cast<DWORD>(__builtin_popcountll(w[2]));
+    c3 += static_cast<DWORD>(__builtin_popcountll(w[3]));
+  }
+  DWORD count = c0 + c1 + c2 + c3;
+  for (; i < len; ++i) count += dottbl[p[i]];
+  return count;
+}
+
 }  // namespace
 
 void DoNegative(JobInfo *lpJob, int InvertHalfImage) {
@@ -51,17 +107,7 @@ void DoNegative(JobInfo *lpJob, int InvertHalfImage) {
   if (InvertHalfImage) len /= 2;
   DbgMsg("DoNegative In, len = %zu", len);
   BYTE *bits = SlotBitmap(lpJob);
-  if (bits != nullptr) {
-    // A 32-bit word at a time, then the bytes that do not fill a word.
-    size_t words = len / 4;
-    for (size_t i = 0; i < words; ++i) {
-      uint32_t w;
-      memcpy(&w, bits + i * 4, 4);
-      w = ~w;
-      memcpy(bits + i * 4, &w, 4);
-    }
-    for (size_t i = words * 4; i < len; ++i) bits[i] = static_cast<BYTE>(~bits[i]);
-  }
+  if (bits != nullptr) InvertBytes(bits, len);
   DbgMsg("DoNegative Out, using %f sec, rc = %d", (GetTickCount() - tick) / 1000.0, 1);
 }
 
@@ -71,17 +117,8 @@ void DoMirror(JobInfo *lpJob) {
   BYTE *bits = SlotBitmap(lpJob);
   size_t linebyte = lpJob->linebyte;
   if (bits != nullptr && linebyte > 0) {
-    for (DWORD y = 0; y < lpJob->page_height; ++y) {
-      BYTE *row = bits + static_cast<size_t>(y) * linebyte;
-      // Reverse the byte order of the row, then the bit order of every byte: the
-      // pixel at p moves to 8 * linebyte - 1 - p.
-      for (size_t i = 0; i < linebyte / 2; ++i) {
-        BYTE t = row[i];
-        row[i] = row[linebyte - 1 - i];
-        row[linebyte - 1 - i] = t;
-      }
-      for (size_t i = 0; i < linebyte; ++i) row[i] = BitsList[row[i]];
-    }
+    for (DWORD y = 0; y < lpJob->page_height; ++y)
+      MirrorRow(bits + static_cast<size_t>(y) * linebyte, linebyte);
   }
   DbgMsg("DoMirror Out, using %f sec, rc = %d", (GetTickCount() - tick) / 1000.0, 1);
 }
@@ -89,8 +126,7 @@ void DoMirror(JobInfo *lpJob) {
 DWORD Prnt_CountBlackDots(const unsigned char *inbuf, long ByteNo) {
   if (inbuf == nullptr) return 0;
   DbgMsg("Prnt_CountBlackDots Start, ByteNo = %ld", ByteNo);
-  DWORD count = 0;
-  for (long i = 0; i < ByteNo; ++i) count += dottbl[inbuf[i]];
+  DWORD count = ByteNo > 0 ? CountSetBits(inbuf, static_cast<size_t>(ByteNo)) : 0;
   DbgMsg("Prnt_CountBlackDots Out");
   return count;
 }

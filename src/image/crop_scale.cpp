@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "driver/job_state.h"
+#include "image/cpu_dispatch.h"
 #include "runtime/debug_log.h"
 #include "runtime/win_helpers.h"
 
@@ -85,6 +86,55 @@ bool ScalePage(JobInfo *lpJob, BYTE *bitmap, DWORD stride, DWORD planeRows, bool
   CopyMemory(bitmap, scratch.get(), planes * height * width);
   DbgMsg("ImageCrop:: scale process finish");
   return true;
+}
+
+// The target sample from its four source samples and weights: each partial sum
+// is truncated before the next term is added, and the bias is added last.
+inline BYTE Bilinear(BYTE upperRight, BYTE lowerRight, BYTE upperLeft, BYTE lowerLeft,
+                     float wUpperRight, float wLowerRight, float wUpperLeft, float wLowerLeft) {
+  const int p1 = static_cast<int>(static_cast<float>(upperRight) * wUpperRight);
+  const int p2 =
+      static_cast<int>(static_cast<float>(p1) + static_cast<float>(lowerRight) * wLowerRight);
+  const int p3 =
+      static_cast<int>(static_cast<float>(p2) + static_cast<float>(upperLeft) * wUpperLeft);
+  const int p4 =
+      static_cast<int>(static_cast<float>(p3) + static_cast<float>(lowerLeft) * wLowerLeft);
+  const int v = static_cast<int>(static_cast<float>(p4) + 2.99f);
+  return v >= 255 ? kWhite : static_cast<BYTE>(v);
+}
+
+// One target row of pixels of any whole number of bytes, from the upper source
+// row S1 and the lower S2 (fractions ry above, fy below).
+void ScaleRow(const BYTE *S1, const BYTE *S2, float ry, float fy, DWORD trgWidth, DWORD PixelBytes,
+              const DWORD *tmp3, const DWORD *tmp4, const float *fx, const float *remd, BYTE *out) {
+  for (DWORD j = 0; j < trgWidth; ++j) {
+    const DWORD L = tmp3[j], R = tmp4[j];
+    const float wUpperRight = ry * fx[j], wLowerRight = fx[j] * fy;
+    const float wUpperLeft = ry * remd[j], wLowerLeft = remd[j] * fy;
+    for (DWORD k = 0; k < PixelBytes; ++k)
+      out[j * PixelBytes + k] = Bilinear(S1[R + k], S2[R + k], S1[L + k], S2[L + k], wUpperRight,
+                                         wLowerRight, wUpperLeft, wLowerLeft);
+  }
+}
+
+// The same for one byte per pixel: the source samples of the row are gathered
+// first into `samples` (four rows of trgWidth bytes), so that the arithmetic runs
+// over consecutive columns, several at a time.
+ZELVAR_CLONES void ScaleRowOneByte(const BYTE *S1, const BYTE *S2, float ry, float fy,
+                                   DWORD trgWidth, const DWORD *tmp3, const DWORD *tmp4,
+                                   const float *fx, const float *remd, BYTE *samples, BYTE *out) {
+  const size_t n = trgWidth;
+  BYTE *upperRight = samples, *lowerRight = samples + n;
+  BYTE *upperLeft = samples + 2 * n, *lowerLeft = samples + 3 * n;
+  for (size_t j = 0; j < n; ++j) {
+    upperRight[j] = S1[tmp4[j]];
+    lowerRight[j] = S2[tmp4[j]];
+    upperLeft[j] = S1[tmp3[j]];
+    lowerLeft[j] = S2[tmp3[j]];
+  }
+  for (size_t j = 0; j < n; ++j)
+    out[j] = Bilinear(upperRight[j], lowerRight[j], upperLeft[j], lowerLeft[j], ry * fx[j],
+                      fx[j] * fy, ry * remd[j], remd[j] * fy);
 }
 
 }  // namespace
@@ -191,8 +241,9 @@ long ScaleImage(BYTE *srclpbuf, DWORD srcWidth, DWORD srcHigh, DWORD lines, BYTE
   // The eight tables in one block: four per target column, four per table row,
   // every entry four bytes wide.
   static_assert(sizeof(float) == sizeof(DWORD));
+  // After them, one row of the four source samples of every target column.
   const uint64_t entries =
-      4 * static_cast<uint64_t>(trgWidth) + 4 * static_cast<uint64_t>(rowCount);
+      4 * static_cast<uint64_t>(trgWidth) + 4 * static_cast<uint64_t>(rowCount) + trgWidth;
   std::unique_ptr<DWORD, FreeDeleter> block(
       static_cast<DWORD *>(GlobalAlloc(0, static_cast<int64_t>(entries * sizeof(DWORD)))));
   if (!block) {
@@ -207,6 +258,7 @@ long ScaleImage(BYTE *srclpbuf, DWORD srcWidth, DWORD srcHigh, DWORD lines, BYTE
   DWORD *m_scale_nextline = m_scale_iy + rowCount;
   float *m_scale_fy = reinterpret_cast<float *>(m_scale_nextline + rowCount);
   float *m_scale_ry = m_scale_fy + rowCount;
+  BYTE *samples = reinterpret_cast<BYTE *>(m_scale_ry + rowCount);
 
   // Columns.  A position clamped to the last source column has fraction 0, and its
   // right-hand pixel, which then carries no weight, is the last pixel itself.
@@ -246,31 +298,13 @@ long ScaleImage(BYTE *srclpbuf, DWORD srcWidth, DWORD srcHigh, DWORD lines, BYTE
   for (DWORD i = 0; i < trgHigh; ++i) {
     const BYTE *S1 = srclpbuf + m_scale_iy[i] * srcBytesPerLine;
     const BYTE *S2 = srclpbuf + m_scale_nextline[i] * srcBytesPerLine;
-    const float ry = m_scale_ry[i];
-    const float fy = m_scale_fy[i];
     BYTE *out = trglpbuf + i * trgBytesPerLine;
-    for (DWORD j = 0; j < trgWidth; ++j) {
-      const DWORD L = m_scale_tmp3[j];
-      const DWORD R = m_scale_tmp4[j];
-      const float fx = m_scale_fx[j];
-      const float rx = m_scale_remd[j];
-      const float wUpperRight = ry * fx;
-      const float wLowerRight = fx * fy;
-      const float wUpperLeft = ry * rx;
-      const float wLowerLeft = rx * fy;
-      for (DWORD k = 0; k < PixelBytes; ++k) {
-        // Each partial sum is truncated before the next term is added.
-        const int p1 = static_cast<int>(static_cast<float>(S1[R + k]) * wUpperRight);
-        const int p2 =
-            static_cast<int>(static_cast<float>(p1) + static_cast<float>(S2[R + k]) * wLowerRight);
-        const int p3 =
-            static_cast<int>(static_cast<float>(p2) + static_cast<float>(S1[L + k]) * wUpperLeft);
-        const int p4 =
-            static_cast<int>(static_cast<float>(p3) + static_cast<float>(S2[L + k]) * wLowerLeft);
-        const int v = static_cast<int>(static_cast<float>(p4) + 2.99f);
-        out[j * PixelBytes + k] = v >= 255 ? kWhite : static_cast<BYTE>(v);
-      }
-    }
+    if (PixelBytes == 1)
+      ScaleRowOneByte(S1, S2, m_scale_ry[i], m_scale_fy[i], trgWidth, m_scale_tmp3, m_scale_tmp4,
+                      m_scale_fx, m_scale_remd, samples, out);
+    else
+      ScaleRow(S1, S2, m_scale_ry[i], m_scale_fy[i], trgWidth, PixelBytes, m_scale_tmp3,
+               m_scale_tmp4, m_scale_fx, m_scale_remd, out);
   }
   DbgMsg("scale done");
   DbgMsg("ScaleImage::return %u line", trgHigh);

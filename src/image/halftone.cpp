@@ -1,6 +1,8 @@
 #include "image/halftone.h"
 
 #include "driver/job_state.h"
+#include "image/bit_pack.h"
+#include "image/cpu_dispatch.h"
 #include "image/halftone_matrix.h"
 #include "image/tone_curve.h"
 #include "runtime/debug_log.h"
@@ -25,27 +27,26 @@ void BuildHalftoneTile(const BYTE gammatbl[256], BYTE tile[kHalftoneTileSize * k
 }
 
 // Screens one 8-bit row into `outBytes` bytes of 1-bit pixels, leftmost pixel in
-// the most significant bit, pixels beyond `width` clear.  Output byte i is stored
-// only after source pixels 8i..8i+7 have been read, so `out` may lie at or before
-// `src` in the same buffer.
-void ScreenRow(const BYTE *src, DWORD width, const BYTE *tileRow, BYTE *out, DWORD outBytes) {
-  const DWORD fullBytes = width / 8;
+// the most significant bit, pixels beyond `width` clear.  The row is taken one
+// tile width at a time, so the thresholds are consecutive; output byte i is
+// stored only after source pixels 8i..8i+7 have been read, so `out` may lie at or
+// before `src` in the same buffer.
+ZELVAR_CLONES void ScreenRow(const BYTE *src, DWORD width, const BYTE *tileRow, BYTE *out,
+                             DWORD outBytes) {
+  BYTE flags[kHalftoneTileSize];
   DWORD x = 0;
-  for (DWORD i = 0; i < fullBytes; ++i, x += 8) {
-    // 8 divides the tile width, so the eight thresholds of a byte are consecutive.
-    const BYTE *t = tileRow + (x & kTileMask);
+  for (; x + kHalftoneTileSize <= width; x += kHalftoneTileSize) {
     const BYTE *s = src + x;
-    BYTE v = 0;
-    for (int b = 0; b < 8; ++b) v = static_cast<BYTE>((v << 1) | (s[b] >= t[b] ? 1 : 0));
-    out[i] = v;
+    for (size_t i = 0; i < kHalftoneTileSize; ++i) flags[i] = s[i] >= tileRow[i] ? 1 : 0;
+    PackFlags(flags, kHalftoneTileSize, out + x / 8);
   }
-  DWORD done = fullBytes;
-  if (x < width) {
-    BYTE v = 0;
-    for (int b = 0; x < width; ++x, ++b)
-      if (src[x] >= tileRow[x & kTileMask]) v |= static_cast<BYTE>(0x80 >> b);
-    out[done++] = v;
-  }
+  const size_t rest = width - x;
+  const BYTE *s = src + x;
+  for (size_t i = 0; i < rest; ++i) flags[i] = s[i] >= tileRow[i] ? 1 : 0;
+  const DWORD whole = static_cast<DWORD>(rest) & ~7u;
+  PackFlags(flags, whole, out + x / 8);
+  DWORD done = (x + whole) / 8;
+  if (rest != whole) out[done++] = PackFlagTail(flags + whole, static_cast<DWORD>(rest) - whole);
   for (; done < outBytes; ++done) out[done] = 0;
 }
 

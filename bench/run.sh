@@ -1,0 +1,15 @@
+#!/bin/sh
+# The benchmark: bench/run.sh [BUILD_DIR] [--runs N] [--jobs J1,J2,...]
+# Builds what it needs in BUILD_DIR (default build/, RelWithDebInfo), generates the
+# jobs in a scratch directory and prints the figures of each job.
+set -e
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+[ $# -gt 0 ] && shift
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" >/dev/null
+fi
+cmake --build "$build" -j2 --target rastertoZelvar zelvar-inspect zelvar-make-raster >/dev/null
+work=$(mktemp -d "${TMPDIR:-/tmp}/zelvar-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT INT TERM
+python3 "$root/bench/bench.py" "$build" "$work" "$@"

@@ -1,0 +1,97 @@
+// The image threads' admission gate: page order, the limit, and the gate's
+// behaviour when no job has opened it.
+#include "driver/image_gate.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Threads that pass the gate record their page, then stay inside until released.
+struct Passage {
+  std::mutex mutex;
+  std::vector<DWORD> order;
+  std::atomic<int> inside{0};
+  std::atomic<bool> release{false};
+};
+
+void Pass(Passage *p, DWORD page) {
+  const bool counted = ImageGateEnter(page);
+  {
+    std::lock_guard<std::mutex> lock(p->mutex);
+    p->order.push_back(page);
+  }
+  ++p->inside;
+  while (!p->release.load()) std::this_thread::yield();
+  --p->inside;
+  ImageGateLeave(counted);
+}
+
+// Waits until `n` threads are inside the gate.
+void AwaitInside(const Passage &p, int n) {
+  while (p.inside.load() < n) std::this_thread::yield();
+}
+
+}  // namespace
+
+TEST(ImageGate, AdmitsPagesInOrderWhateverOrderTheirThreadsArrive) {
+  ImageGateOpen(1);
+  Passage p;
+  p.release = true;
+  std::vector<std::thread> threads;
+  for (DWORD page : {3u, 1u, 4u, 0u, 2u}) threads.emplace_back(Pass, &p, page);
+  for (auto &t : threads) t.join();
+  ImageGateClose();
+  EXPECT_EQ(p.order, (std::vector<DWORD>{0, 1, 2, 3, 4}));
+}
+
+TEST(ImageGate, LetsNoMoreThanItsLimitProcessAtOnce) {
+  ImageGateOpen(2);
+  Passage p;
+  std::vector<std::thread> threads;
+  for (DWORD page = 0; page < 4; ++page) threads.emplace_back(Pass, &p, page);
+  AwaitInside(p, 2);
+  // The other two stay out for as long as the first two are inside.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(p.inside.load(), 2);
+  {
+    std::lock_guard<std::mutex> lock(p.mutex);
+    EXPECT_EQ(p.order, (std::vector<DWORD>{0, 1}));
+  }
+  p.release = true;
+  for (auto &t : threads) t.join();
+  ImageGateClose();
+  EXPECT_EQ(p.order.size(), 4u);
+}
+
+TEST(ImageGate, ClosingLetsWaitingThreadsThrough) {
+  ImageGateOpen(1);
+  Passage p;
+  std::thread waiting(Pass, &p, 5);  // page 0 never comes
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(p.inside.load(), 0);
+  p.release = true;
+  ImageGateClose();
+  waiting.join();
+  EXPECT_EQ(p.order, std::vector<DWORD>{5});
+}
+
+TEST(ImageGate, UnopenedGateAdmitsAtOnceAndCountsNothing) {
+  ImageGateClose();
+  EXPECT_FALSE(ImageGateEnter(42));
+  ImageGateLeave(false);
+}
+
+TEST(ImageGate, SizeLeavesOneCoreForTheEncoderAndIsAtLeastOne) {
+  EXPECT_EQ(ImageGateSizeFor(8), 7);
+  EXPECT_EQ(ImageGateSizeFor(2), 1);
+  EXPECT_EQ(ImageGateSizeFor(1), 1);
+  EXPECT_EQ(ImageGateSizeFor(0), 1);
+  EXPECT_EQ(ImageGateSizeFor(-1), 1);
+  EXPECT_GE(ImageGateSize(), 1);
+}
