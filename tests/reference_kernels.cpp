@@ -133,7 +133,7 @@ Bytes ScaleImage(const Bytes &source, DWORD srcWidth, DWORD srcHigh, DWORD trgWi
         p = static_cast<int>(static_cast<float>(p) + static_cast<float>(S2[R + k]) * (fx * fy));
         p = static_cast<int>(static_cast<float>(p) + static_cast<float>(S1[L + k]) * (ry * rx));
         p = static_cast<int>(static_cast<float>(p) + static_cast<float>(S2[L + k]) * (rx * fy));
-        const int v = static_cast<int>(static_cast<float>(p) + 2.99f);
+        const int v = p == 0 ? 0 : static_cast<int>(static_cast<float>(p) + 2.99f);
         out[(static_cast<size_t>(i) * trgWidth + j) * pixelBytes + k] =
             static_cast<BYTE>(v >= 255 ? 255 : v);
       }

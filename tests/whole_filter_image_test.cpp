@@ -361,12 +361,10 @@ TEST(WholeFilterImage, MirrorPrintsEveryRowRightToLeft) {
 
 namespace {
 
-// Fault: the scaler adds its bias of 2 (2.99, truncated) to every sample, so solid
-// black reaches the screen as 2 instead of 0, and every threshold the tone curve
-// brings down to 2 or below turns it into a light pixel.  A solid black area scaled
-// to the printable area prints on about 73 % of its pixels at density index 0 and
-// on about 99 % at index 3, while the same area cropped prints solid.
-TEST(WholeFilterImage, DISABLED_SolidBlackPrintsSolidOnTheScalePathAtEveryDensity) {
+// Solid black must reach the screen as 0 on the scale path too: had the scaler's
+// bias lifted it to 2, every threshold the tone curve brings down to 2 or below
+// would leave a hole (about a quarter of the area at density index 0).
+TEST(WholeFilterImage, SolidBlackPrintsSolidOnTheScalePathAtEveryDensity) {
   ScratchDir dir;
   std::vector<testraster::Page> pages;
   for (unsigned density : {0u, 3u}) {

@@ -203,8 +203,6 @@ testraster::Page MixedPage(unsigned n) {
       h.cupsInteger[4] = 1;
       break;
   }
-  // Index 3: the scaler's bias leaves a little light in solid black, and the darkest
-  // curves would show it.
   h.cupsCompression = 3;
   testraster::Page p = testraster::WhitePage(h);
   testraster::DrawPageMark(p, n);

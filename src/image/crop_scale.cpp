@@ -89,7 +89,10 @@ bool ScalePage(JobInfo *lpJob, BYTE *bitmap, DWORD stride, DWORD planeRows, bool
 }
 
 // The target sample from its four source samples and weights: each partial sum
-// is truncated before the next term is added, and the bias is added last.
+// is truncated before the next term is added, and the bias is added last.  The
+// bias makes up for what the truncations lose; a sum that is 0 lost nothing worth
+// a grey level, so black stays black (with the bias, solid black reached the
+// screen as 2 and printed with holes under the steeper tone curves).
 inline BYTE Bilinear(BYTE upperRight, BYTE lowerRight, BYTE upperLeft, BYTE lowerLeft,
                      float wUpperRight, float wLowerRight, float wUpperLeft, float wLowerLeft) {
   const int p1 = static_cast<int>(static_cast<float>(upperRight) * wUpperRight);
@@ -99,6 +102,7 @@ inline BYTE Bilinear(BYTE upperRight, BYTE lowerRight, BYTE upperLeft, BYTE lowe
       static_cast<int>(static_cast<float>(p2) + static_cast<float>(upperLeft) * wUpperLeft);
   const int p4 =
       static_cast<int>(static_cast<float>(p3) + static_cast<float>(lowerLeft) * wLowerLeft);
+  if (p4 == 0) return 0;
   const int v = static_cast<int>(static_cast<float>(p4) + 2.99f);
   return v >= 255 ? kWhite : static_cast<BYTE>(v);
 }
