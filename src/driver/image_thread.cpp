@@ -13,6 +13,7 @@
 #include "image/halftone.h"
 #include "image/line_art.h"
 #include "runtime/debug_log.h"
+#include "runtime/status_messages.h"
 #include "runtime/win_helpers.h"
 
 namespace {
@@ -55,10 +56,16 @@ void *ImageProcThread(void *param) {
   } else {
     if (header.cupsBitsPerPixel == 24) {
       // Line art: fitted to the printable area, screened with solid outlines, and
-      // inverted so that a set bit is a printed dot.
-      ImageCrop(lpJob);
-      DoBorderQuality(lpJob);
+      // inverted so that a set bit is a printed dot.  Without memory for the fitting
+      // or the line art the page still leaves as a valid 1-bit page, but not as
+      // asked, and the job is failed.
+      const BOOL fitted = ImageCrop(lpJob);
+      const BOOL lineArt = DoBorderQuality(lpJob);
       DoNegative(lpJob, 0);
+      if (!fitted || !lineArt) {
+        ReportError("Not enough memory to process page %u", pageIndex + 1);
+        ReportPageProcessingFailure();
+      }
     } else {
       ApplyHalftone(lpJob);
     }

@@ -10,6 +10,7 @@
 
 std::atomic<int> gMAX_THREAD{1};
 std::atomic<BOOL> gJbigThreadExit{FALSE};
+static std::atomic<BOOL> gPageProcessingFailed{FALSE};
 
 namespace {
 
@@ -66,7 +67,15 @@ void SetJbigThreadExit(BOOL value) {
   NotifySlotChange();
 }
 
+void ReportPageProcessingFailure() {
+  gPageProcessingFailed.store(TRUE, std::memory_order_release);
+  NotifySlotChange();
+}
+
+BOOL PageProcessingFailed() { return gPageProcessingFailed.load(std::memory_order_acquire); }
+
 void InitJobState(JobInfo *ring) {
+  gPageProcessingFailed.store(FALSE, std::memory_order_relaxed);
   for (int i = 0; i < kSlotCount; ++i) {
     ring[i].PageIndex = static_cast<DWORD>(i);
     ring[i].lpbuf.store(nullptr, std::memory_order_relaxed);

@@ -66,6 +66,12 @@ void NotifySlotChange();
 // thread starts.
 void InitJobState(JobInfo *ring);
 
+// A page that could not be processed as asked (memory ran out in an image
+// operation) is still handed on as a valid page, but the job is no longer what was
+// asked for: the image thread says so here, and the reader stops the job.
+void ReportPageProcessingFailure();
+BOOL PageProcessingFailed();
+
 // Bytes a page in flight is reckoned to hold: two per raster pixel, four in
 // two-colour mode (64-bit, never wraps).
 uint64_t ReferSize(const cups_page_header2_t *firstHeader);

@@ -157,7 +157,7 @@ DWORD ScaledRows(DWORD lines, int Yratio) {
   return rows >= 4294967295.0f ? 0xFFFFFFFFu : static_cast<DWORD>(rows);
 }
 
-void ImageCrop(JobInfo *lpJob) {
+BOOL ImageCrop(JobInfo *lpJob) {
   DbgMsg("ImageCrop In");
   const cups_page_header2_t &h = lpJob->inheader;
   const DWORD width = PrintableExtent(h.PageSize[0], h.HWResolution[0]);
@@ -166,7 +166,7 @@ void ImageCrop(JobInfo *lpJob) {
   DbgMsg("ImageCrop height = %u", height);
   if (h.ImagingBoundingBox[0] != 0 || h.ImagingBoundingBox[1] != 0) {
     DbgMsg("ImageCrop Out");
-    return;
+    return TRUE;
   }
 
   BYTE *bitmap = SlotBitmap(lpJob);
@@ -185,7 +185,7 @@ void ImageCrop(JobInfo *lpJob) {
     DbgMsg("ImageCrop::printable area %ux%u does not fit the bitmap %ux%u, page left as it is",
            width, height, pageWidth, planeRows);
     DbgMsg("ImageCrop Out");
-    return;
+    return TRUE;
   }
 
   if (h.cupsInteger[3] == 1) {
@@ -199,11 +199,11 @@ void ImageCrop(JobInfo *lpJob) {
       DbgMsg("ImageCrop::content size %ux%u does not match the bitmap, page left as it is",
              h.cupsWidth, h.cupsHeight);
       DbgMsg("ImageCrop Out");
-      return;
+      return TRUE;
     }
     if (!ScalePage(lpJob, bitmap, stride, planeRows, twoColour, width, height)) {
       DbgMsg("ImageCrop Out");
-      return;
+      return FALSE;
     }
   } else {
     CropPage(bitmap, stride, pageWidth, planeRows, twoColour, width, height);
@@ -213,6 +213,7 @@ void ImageCrop(JobInfo *lpJob) {
   lpJob->page_height = height * planes;
   lpJob->linebyte = width;
   DbgMsg("ImageCrop Out");
+  return TRUE;
 }
 
 long ScaleImage(BYTE *srclpbuf, DWORD srcWidth, DWORD srcHigh, DWORD lines, BYTE *trglpbuf,

@@ -10,7 +10,10 @@ struct JobInfo;
 // with cupsInteger[3] = 1 shrinks the content into it.  A page whose printable
 // area does not lie inside its padded bitmap, or that cannot be scaled, keeps
 // its padded size.
-void ImageCrop(JobInfo *lpJob);
+// FALSE only when the page should have been scaled but the memory for it could
+// not be had; the page then keeps its padded size.  A page that needs no fitting,
+// or whose geometry cannot be fitted, is left as it is with TRUE.
+BOOL ImageCrop(JobInfo *lpJob);
 
 // Printable extent in pixels of a sheet side of `points` at `dpi` (12 points off
 // each edge), rounded up to a multiple of 32; 0 when the side has no printable
