@@ -240,13 +240,19 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
     StopJob(run);
     return;
   }
+  if (CancelRequested()) {
+    // Read whole or cut short by the cancel, the page is dropped unprocessed.
+    DbgMsg("main::job cancelled, page %u is not printed", run->page);
+    free(SlotBitmap(slot));
+    SetSlotBitmap(slot, nullptr);
+    SetSlotState(slot, kSlotFree);
+    return;
+  }
   slot->linebyteLeft = slot->page_width - h->cupsWidth;
   ++run->page;
   StartImageThread(slot);
 
-  if (linesRead < h->cupsHeight && CancelRequested()) {
-    DbgMsg("main::page %u was cut short by the cancel, it is not printed", run->page - 1);
-  } else if (linesRead < h->cupsHeight) {
+  if (linesRead < h->cupsHeight) {
     DbgMsg("main::page %u is incomplete, %u of %u lines", run->page - 1, linesRead, h->cupsHeight);
     ReportError("Page %u is incomplete: the raster data ends after %u of its %u lines", run->page,
                 linesRead, h->cupsHeight);
