@@ -14,8 +14,8 @@ namespace filtertest {
 
 class LiveFilter {
  public:
-  // args: argv[0] (the queue) and the further arguments; extraEnv is added to
-  // this process's environment, less PPD and TMPDIR.
+  // args: argv[0] (the queue) and the further arguments; extraEnv (NAME=VALUE
+  // entries) replaces or adds to this process's environment, less PPD and TMPDIR.
   LiveFilter(const std::vector<std::string> &args, const std::vector<std::string> &extraEnv);
   ~LiveFilter();
   LiveFilter(const LiveFilter &) = delete;

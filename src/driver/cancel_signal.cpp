@@ -16,14 +16,14 @@
 namespace {
 
 std::atomic<BOOL> gCancelled{FALSE};
-static_assert(std::atomic<BOOL>::is_always_lock_free, "the flag is set in a signal handler");
+static_assert(std::atomic<BOOL>::is_always_lock_free, "the flag may be set in a signal handler");
 // The pipe's ends; -1 until InstallCancelHandler made it.
 std::atomic<int> gWakeRead{-1};
 std::atomic<int> gWakeWrite{-1};
 
-// Async-signal-safe: an atomic store and write(2).
-void OnTerminate(int) {
-  const int saved = errno;
+// Sets the flag, then fills the pipe.  Async-signal-safe: an atomic store and
+// write(2).
+void MarkCancelled() {
   gCancelled.store(TRUE, std::memory_order_release);
   const int fd = gWakeWrite.load(std::memory_order_relaxed);
   if (fd >= 0) {
@@ -31,18 +31,30 @@ void OnTerminate(int) {
     ssize_t ignored = write(fd, &byte, 1);
     (void)ignored;
   }
+}
+
+// The fallback when no watcher thread can run: a handler on whatever thread the
+// signal lands; slot waits then see the flag at their next poll.
+void OnTerminate(int) {
+  const int saved = errno;
+  MarkCancelled();
   errno = saved;
 }
 
-// Waits until the pipe is readable, that is until the job is cancelled.
-void WaitForCancel(int fd) {
-  pollfd p = {fd, POLLIN, 0};
-  while (poll(&p, 1, -1) < 0 && errno == EINTR) {
-  }
+sigset_t TermSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  return set;
 }
 
+// Every other thread has SIGTERM blocked, so it waits here for this thread.
 void *CancelWatcher(void *) {
-  WaitForCancel(gWakeRead.load(std::memory_order_relaxed));
+  const sigset_t term = TermSet();
+  int sig = 0;
+  while (sigwait(&term, &sig) != 0 || sig != SIGTERM) {
+  }
+  MarkCancelled();
   DbgMsg("cancel::SIGTERM: no further pages are taken or sent");
   // Every slot wait looks at the flag when it wakes.
   NotifySlotChange();
@@ -53,34 +65,34 @@ void *CancelWatcher(void *) {
 
 BOOL InstallCancelHandler() {
   int fds[2];
-  const bool piped = pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0;
-  if (piped) {
+  if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
     gWakeRead.store(fds[0], std::memory_order_relaxed);
     gWakeWrite.store(fds[1], std::memory_order_relaxed);
   } else {
-    DbgMsg("cancel::pipe2 failed: %s", strerror(errno));
+    DbgMsg("cancel::pipe2 failed: %s, reads are not woken by a cancel", strerror(errno));
   }
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sa_handler = OnTerminate;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  if (sigaction(SIGTERM, &sa, nullptr) != 0) {
-    DbgMsg("cancel::sigaction failed: %s", strerror(errno));
-    return FALSE;
-  }
-  if (!piped) return FALSE;
+  // Threads inherit the mask: from here on only the watcher takes SIGTERM, and
+  // it takes it at once, wherever the other threads are.
+  const sigset_t term = TermSet();
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &term, &previous);
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   pthread_t id;
   int rc = pthread_create(&id, &attr, CancelWatcher, nullptr);
   pthread_attr_destroy(&attr);
-  if (rc != 0) {
-    DbgMsg("cancel::no watcher thread: %s", strerror(rc));
-    return FALSE;
-  }
-  return TRUE;
+  if (rc == 0) return TRUE;
+
+  DbgMsg("cancel::no watcher thread (%s), SIGTERM goes to a handler", strerror(rc));
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = OnTerminate;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &sa, nullptr);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return FALSE;
 }
 
 BOOL CancelRequested() { return gCancelled.load(std::memory_order_acquire); }

@@ -2,9 +2,10 @@
 // or held; the filter then stops taking pages, drops the pages in flight, lets a
 // record already being written finish and closes the printer job.
 //
-// The signal handler only sets a flag and writes one byte to a pipe that is never
-// read, so the pipe stays readable from then on.  Reads of the raster input wait
-// on that pipe too, and a watcher thread wakes the slot waits once it fills.
+// SIGTERM is blocked in every thread but a watcher, which waits for it, sets a
+// flag, writes one byte to a pipe that is never read (so the pipe stays
+// readable from then on) and wakes the slot waits.  Reads of the raster input
+// wait on that pipe too.
 #pragma once
 
 #include <sys/types.h>
@@ -13,10 +14,10 @@
 
 #include "runtime/win_types.h"
 
-// Installs the SIGTERM handler and starts the watcher thread.  Call once, from
-// main, before the job starts.  FALSE (reported in the log) when the pipe or the
-// thread cannot be made: the flag is still set by the signal, but a blocked read
-// then waits for its input to end and slot waits for their next poll.
+// Blocks SIGTERM and starts the watcher thread.  Call once, from main, before
+// any other thread starts (threads inherit the signal mask).  FALSE (reported
+// in the log) when the watcher cannot start: a handler then sets the flag and
+// fills the pipe, and slot waits see the flag at their next poll.
 BOOL InstallCancelHandler();
 
 // TRUE once SIGTERM has arrived.
