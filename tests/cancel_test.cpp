@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "filter_process.h"
@@ -88,6 +89,26 @@ TEST(FilterCancel, AJobCancelledWhileWaitingForItsInputEndsAfterThePagesSent) {
   EXPECT_EQ(PageLines(err), "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\n");
   EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
   EXPECT_EQ(Count(err, "\nINFO: Job cancelled"), 1u);
+}
+
+// cupsd signals the filters of a job one after the other, so the upstream filter
+// may die and close the pipe just before this one gets its SIGTERM.
+TEST(FilterCancel, InputCutShortByTheCancelIsNoError) {
+  signal(SIGPIPE, SIG_IGN);
+  std::vector<testraster::Page> pages = NumberedPages(4, false, 1);
+  LiveFilter filter(JobArgs(""), Environment());
+  ASSERT_GT(filter.pid(), 0);
+  ASSERT_TRUE(filter.Feed(CutInsidePage(pages, 2)));
+  ASSERT_TRUE(filter.WaitForLog("PAGE: 2 1\n", 20s)) << filter.err();
+  filter.EndInput();
+  std::this_thread::sleep_for(20ms);
+  std::chrono::milliseconds elapsed;
+  EXPECT_EQ(CancelAndWait(filter, &elapsed), 0) << filter.err();
+  EXPECT_LT(elapsed, 2s);
+  const std::string out = filter.out(), err = filter.err();
+  EXPECT_TRUE(WellFormed(out));
+  EXPECT_EQ(PageOrder(out), "1 2");
+  EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
 }
 
 TEST(FilterCancel, ACancelledSpooledJobSendsNoFurtherSheetOrCopyAndLeavesNoSpoolFile) {

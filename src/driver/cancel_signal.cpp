@@ -12,6 +12,7 @@
 
 #include "driver/job_state.h"
 #include "runtime/debug_log.h"
+#include "runtime/win_helpers.h"
 
 namespace {
 
@@ -96,6 +97,19 @@ BOOL InstallCancelHandler() {
 }
 
 BOOL CancelRequested() { return gCancelled.load(std::memory_order_acquire); }
+
+BOOL CancelArrivesWithin(DWORD timeoutMs) {
+  const int wake = gWakeRead.load(std::memory_order_relaxed);
+  if (CancelRequested() || wake < 0) return CancelRequested();
+  pollfd p = {wake, POLLIN, 0};
+  const DWORD start = GetTickCount();
+  for (DWORD waited = 0; waited < timeoutMs && !CancelRequested();
+       waited = GetTickCount() - start) {
+    const int n = poll(&p, 1, static_cast<int>(timeoutMs - waited));
+    if (n > 0 || (n < 0 && errno != EINTR)) break;
+  }
+  return CancelRequested();
+}
 
 ssize_t ReadUnlessCancelled(int fd, void *buf, size_t len) {
   const int wake = gWakeRead.load(std::memory_order_relaxed);

@@ -23,6 +23,9 @@ BOOL InstallCancelHandler();
 // TRUE once SIGTERM has arrived.
 BOOL CancelRequested();
 
+// Waits up to timeoutMs for the job to be cancelled; TRUE when it is.
+BOOL CancelArrivesWithin(DWORD timeoutMs);
+
 // read(2) of up to `len` bytes that gives up as soon as the job is cancelled:
 // then -1 with errno ECANCELED.  Interrupted reads are retried.
 ssize_t ReadUnlessCancelled(int fd, void *buf, size_t len);

@@ -27,6 +27,9 @@
 
 namespace {
 
+// How long input that ends inside a page waits for a cancel on its way.
+constexpr DWORD kCancelGraceMs = 250;
+
 const char kUsage[] = "Usage: FILTER JOD_ID USERNAME DOC_TITLE COPIES OPTIONS [FILENAME]";
 
 // The page slots.  They live as long as the process: image threads are never
@@ -240,6 +243,10 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
     StopJob(run);
     return;
   }
+  // CUPS sends SIGTERM to the upstream filters too, just before this one, and a
+  // killed filter's end of the pipe closes: input cut short inside a page is the
+  // cancel's doing when the signal follows at once.
+  if (linesRead < h->cupsHeight) CancelArrivesWithin(kCancelGraceMs);
   if (CancelRequested()) {
     // Read whole or cut short by the cancel, the page is dropped unprocessed.
     DbgMsg("main::job cancelled, page %u is not printed", run->page);
