@@ -7,10 +7,10 @@
 #   e2e_print_pdfs_through_cups    prints through rastertoZelvar and checks each
 #       printer job with zelvar-inspect, page by page.
 #
-# They run in the plain build (about 15 s and 45 s on two cores) and in the
+# They run in the plain build (about 12 s and 25-45 s on two cores) and in the
 # AddressSanitizer build, where cupsd runs the instrumented filter (about 20 s
-# and 80 s): a sanitizer report there ends the filter with status 1 and fails
-# the job.  Under ThreadSanitizer a whole CUPS chain per job is too slow for the
+# and 45-80 s): a sanitizer report there ends the filter with status 1 and
+# fails the job.  Under ThreadSanitizer a whole CUPS chain per job is too slow for the
 # time budget of scripts/test.sh, so they do not run there.
 add_executable(zelvar-raster-probe tests/e2e/raster_probe.cpp)
 target_include_directories(zelvar-raster-probe PRIVATE ${CUPS_INCLUDE})

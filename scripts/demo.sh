@@ -56,7 +56,7 @@ if [ -n "$owner" ]; then chown -R "$owner" "$out"; fi
 echo "Job $JOB_ID $JOB_STATE, $JOB_IMPRESSIONS pages reported by the filter."
 echo "  the document:          $out/sample.pdf"
 echo "  the printer job:       $out/sample.prn ($(wc -c <"$out/sample.prn") bytes)"
-echo "  its decoded pages:     $(ls "$out/pages"/*.png 2>/dev/null | tr '\n' ' ')"
+echo "  its decoded pages:     $(for f in "$out/pages"/*.png; do printf '%s ' "$f"; done)"
 echo "  the inspector's report: $out/inspect.txt"
 echo "  the scheduler's log of the job (filter messages included): $out/cups-job.log"
 if [ "$JOB_STATE" != completed ] || [ "$status" -ne 0 ]; then

@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # A private CUPS scheduler for end-to-end tests; sourced by the e2e scripts.
 #
 # cupsd_start DIR [PROGRAM[:NAME]]...
