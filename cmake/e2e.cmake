@@ -7,9 +7,11 @@
 #   e2e_print_pdfs_through_cups    prints through rastertoZelvar and checks each
 #       printer job with zelvar-inspect, page by page.
 #
-# The sanitizer builds check the filter itself; under ThreadSanitizer a whole
-# CUPS chain per job is too slow for the suite's time budget, so the end-to-end
-# tests run in the plain and the AddressSanitizer builds.
+# They run in the plain build (about 12 s and 25-45 s on two cores) and in the
+# AddressSanitizer build, where cupsd runs the instrumented filter (about 20 s
+# and 45-80 s): a sanitizer report there ends the filter with status 1 and
+# fails the job.  Under ThreadSanitizer a whole CUPS chain per job is too slow for the
+# time budget of scripts/test.sh, so they do not run there.
 add_executable(zelvar-raster-probe tests/e2e/raster_probe.cpp)
 target_include_directories(zelvar-raster-probe PRIVATE ${CUPS_INCLUDE})
 target_link_libraries(zelvar-raster-probe PRIVATE ${CUPSIMAGE_LIB} ${CUPS_LIB})
@@ -17,24 +19,14 @@ target_link_libraries(zelvar-raster-probe PRIVATE ${CUPSIMAGE_LIB} ${CUPS_LIB})
 add_executable(zelvar-pbm-probe tests/e2e/pbm_probe.cpp)
 target_link_libraries(zelvar-pbm-probe PRIVATE zelvar_testraster)
 
-# While the filter is being completed, the print suite reports its failed checks
-# and then skips instead of failing.  Turn this ON (the default then) once the
-# filter is complete, so that every failed check fails the suite.
-option(ZELVAR_E2E_FILTER_COMPLETE "The end-to-end print suite fails on any failed check" OFF)
-
 if(BUILD_TESTING AND NOT ZELVAR_SANITIZE MATCHES "thread")
   add_test(NAME e2e_options_reach_the_filter
     COMMAND sh ${CMAKE_SOURCE_DIR}/tests/e2e/run_probe.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
   add_test(NAME e2e_print_pdfs_through_cups
     COMMAND sh ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
-  set(_zelvar_filter_complete 0)
-  if(ZELVAR_E2E_FILTER_COMPLETE)
-    set(_zelvar_filter_complete 1)
-  endif()
   set_tests_properties(e2e_options_reach_the_filter e2e_print_pdfs_through_cups PROPERTIES
     LABELS e2e
     TIMEOUT 900
     SKIP_RETURN_CODE 77
-    RUN_SERIAL TRUE
-    ENVIRONMENT "ZELVAR_E2E_FILTER_COMPLETE=${_zelvar_filter_complete}")
+    RUN_SERIAL TRUE)
 endif()

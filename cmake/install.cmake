@@ -16,8 +16,15 @@ if(ZELVAR_CUPS_CONFIG)
 endif()
 set(ZELVAR_CUPS_FILTER_DIR "${_zelvar_serverbin}/filter" CACHE PATH
   "Directory of CUPS filters (cups-config --serverbin, then /filter)")
-set(ZELVAR_PPD_DIR "${CMAKE_INSTALL_FULL_DATADIR}/ppd/zelvar" CACHE PATH
-  "Directory for the PPD, where cups-driverd finds it")
+# Relative to the install prefix, so that `cmake --install --prefix /usr` puts it
+# under /usr/share/ppd as it puts the inspector under /usr/bin.
+set(ZELVAR_PPD_DESTINATION "${CMAKE_INSTALL_DATADIR}/ppd/zelvar" CACHE PATH
+  "Directory for the PPD, where cups-driverd finds it; relative to the install prefix")
+if(IS_ABSOLUTE "${ZELVAR_PPD_DESTINATION}")
+  set(_zelvar_ppd_full_dir "${ZELVAR_PPD_DESTINATION}")
+else()
+  set(_zelvar_ppd_full_dir "${CMAKE_INSTALL_PREFIX}/${ZELVAR_PPD_DESTINATION}")
+endif()
 
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -28,7 +35,7 @@ install(TARGETS rastertoZelvar
   RUNTIME DESTINATION ${ZELVAR_CUPS_FILTER_DIR}
   PERMISSIONS ${_zelvar_program_permissions})
 install(FILES ${CMAKE_SOURCE_DIR}/ppd/zelvar.ppd
-  DESTINATION ${ZELVAR_PPD_DIR}
+  DESTINATION ${ZELVAR_PPD_DESTINATION}
   PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(TARGETS zelvar-inspect
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
@@ -47,6 +54,6 @@ install(CODE "
 if(BUILD_TESTING)
   add_test(NAME install_puts_filter_ppd_and_inspector_where_cups_finds_them
     COMMAND sh ${CMAKE_SOURCE_DIR}/tests/install_layout_test.sh
-            ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${ZELVAR_CUPS_FILTER_DIR} ${ZELVAR_PPD_DIR}
+            ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${ZELVAR_CUPS_FILTER_DIR} ${_zelvar_ppd_full_dir}
             ${CMAKE_INSTALL_FULL_BINDIR})
 endif()

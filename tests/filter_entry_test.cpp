@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "filter_process.h"
+#include "job_parser.h"
 #include "output/printer_output.h"
 #include "test_raster.h"
 
@@ -118,17 +119,34 @@ TEST(FilterRun, WalksEveryPageOfMixedSizesAndDepthsInOrder) {
   EXPECT_EQ(Count(r.err, "DEBUG: main::PJL_WriteCloseJobCmd ---------->"), 1u);
   EXPECT_EQ(Count(r.err, "ERROR:"), 0u);
   EXPECT_EQ(LoggedCountBytes(r.err), static_cast<long>(r.out.size()));
-  // Every log line is a CUPS debug line.
+  // Every log line is a CUPS debug line, but for a progress line as each page is
+  // taken and a page line as each is sent.
   size_t start = 0, lines = 0;
+  std::string status;
   for (size_t nl = r.err.find('\n'); nl != std::string::npos; nl = r.err.find('\n', start)) {
     std::string line = r.err.substr(start, nl - start);
     start = nl + 1;
     ++lines;
+    if (line.rfind("INFO: ", 0) == 0 || line.rfind("PAGE: ", 0) == 0) {
+      status += line + "\n";
+      continue;
+    }
     EXPECT_TRUE(line.rfind("DEBUG: ", 0) == 0 && line.size() >= 12 &&
                 line.compare(line.size() - 12, 12, " ---------->") == 0)
         << line;
   }
   EXPECT_GT(lines, 100u);
+  std::string progress, sent;
+  for (size_t n = 1; n <= pages.size(); ++n) {
+    progress += "INFO: Printing page " + std::to_string(n) + "\n";
+    sent += "PAGE: " + std::to_string(n) + " 1\n";
+  }
+  // Progress lines come in page order, page lines too; the two interleave.
+  std::string infos, pageLines;
+  for (size_t at = 0, nl; (nl = status.find('\n', at)) != std::string::npos; at = nl + 1)
+    (status.compare(at, 5, "INFO:") == 0 ? infos : pageLines) += status.substr(at, nl + 1 - at);
+  EXPECT_EQ(infos, progress);
+  EXPECT_EQ(pageLines, sent);
 }
 
 TEST(FilterRun, CollationByTheFilterNeedsTheOptionAndTwoCopies) {
@@ -328,6 +346,48 @@ TEST(FilterPpd, AJobGoesOnWithoutJclTextWhenThePpdIsMissingOrUnreadable) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(Count(r.err, "jcl_begin"), 0u);
   EXPECT_EQ(Count(r.err, "ppdOpenFile"), 0u);
+}
+
+// Collation as the queue's PPD has it marked: libcups maps every form a client
+// sends onto its Collate choice, which also carries the queue's default.
+TEST(FilterPpd, CollatesAsThePpdsMarkedCollateChoiceSays) {
+  ScratchDir dir;
+  const std::string shipped = std::string(ZELVAR_SOURCE_DIR) + "/ppd/zelvar.ppd";
+  // The queue's default changed to collated copies (lpadmin -o Collate=True).
+  std::string ppdText = filtertest::ReadFile(shipped);
+  const std::string defaultLine = "*DefaultCollate: False";
+  ASSERT_NE(ppdText.find(defaultLine), std::string::npos);
+  ppdText.replace(ppdText.find(defaultLine), defaultLine.size(), "*DefaultCollate: True");
+  const std::string collatingQueue = dir.File("collating.ppd");
+  filtertest::WriteFile(collatingQueue, ppdText);
+  struct Case {
+    std::string ppd, options;
+    bool collated;
+  } cases[] = {
+      {shipped, "multiple-document-handling=separate-documents-collated-copies", true},
+      {shipped, "multiple-document-handling=separate-documents-uncollated-copies", false},
+      {shipped, "collate", true},
+      {shipped, "", false},
+      {collatingQueue, "", true},
+      {collatingQueue, "multiple-document-handling=separate-documents-uncollated-copies", false},
+      {collatingQueue, "Collate=False", false},
+  };
+  testraster::Page p = SamplePage(64, 64, 24);
+  p.header.NumCopies = 2;
+  for (const Case &c : cases) {
+    FilterResult r = RunOn(dir, {p}, c.options, {"PPD=" + c.ppd, "TMPDIR=" + dir.path()});
+    const std::string what = c.ppd + " " + c.options;
+    EXPECT_EQ(r.status, 0) << what;
+    inspect::ParsedJob job =
+        inspect::ParseJob({reinterpret_cast<const uint8_t *>(r.out.data()), r.out.size()});
+    ASSERT_TRUE(job.ok) << what << ": " << job.error;
+    // Collated: the filter sends the page once per copy and the printer prints
+    // each record once; else the printer makes the copies.
+    EXPECT_EQ(job.pages.size(), c.collated ? 2u : 1u) << what;
+    const std::string *copies = inspect::FindSetting(job, "COPIES");
+    ASSERT_NE(copies, nullptr) << what;
+    EXPECT_EQ(*copies, c.collated ? "1" : "2") << what;
+  }
 }
 
 TEST(FilterOutput, AFailedWriteToThePrinterFailsTheJob) {

@@ -48,5 +48,14 @@ check "cups-driverd searches the PPD directory (<prefix>/share/ppd)" test $ok = 
 check "the installed PPD passes cupstestppd with the filter in place" \
   sh -c "cupstestppd -R '$root' '$ppd' >'$root/cupstestppd.log' 2>&1 || { cat '$root/cupstestppd.log'; false; }"
 
+# The README's command for a CUPS server: with the prefix /usr the PPD goes where
+# cups-driverd lists it as lsb/usr/zelvar/zelvar.ppd.
+usr=$root/prefix-usr
+DESTDIR=$usr cmake --install "$build" --prefix /usr >/dev/null 2>&1
+check "with --prefix /usr the PPD goes to /usr/share/ppd/zelvar" \
+  test -f "$usr/usr/share/ppd/zelvar/zelvar.ppd"
+check "... the inspector to /usr/bin, the filter still to $filterdir" \
+  test -x "$usr/usr/bin/zelvar-inspect" -a -x "$usr$filterdir/rastertoZelvar"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -25,7 +25,7 @@ TEST(JobOptions, ReadsNumberUpAndCollate) {
   Parsed p = Parse("number-up=4 Collate=True");
   EXPECT_EQ(p.numUP, 4);
   EXPECT_EQ(p.bCollate, TRUE);
-  EXPECT_EQ(DriverDoesCollate(p.bCollate, 3), TRUE);
+  EXPECT_EQ(DriverDoesCollate(p.bCollate, nullptr, 3), TRUE);
 }
 
 TEST(JobOptions, TakesOnlyTheWordTrueForCollateInAnyCase) {
@@ -35,6 +35,20 @@ TEST(JobOptions, TakesOnlyTheWordTrueForCollateInAnyCase) {
   // CUPS's own shorthands: a bare name is "true", a "no" prefix "false".
   EXPECT_EQ(Parse("Collate").bCollate, TRUE);
   EXPECT_EQ(Parse("noCollate").bCollate, FALSE);
+}
+
+TEST(JobOptions, IppDocumentHandlingAsksForCollationUnlessACollateOptionSaysOtherwise) {
+  EXPECT_EQ(Parse("multiple-document-handling=separate-documents-collated-copies").bCollate, TRUE);
+  EXPECT_EQ(Parse("multiple-document-handling=separate-documents-uncollated-copies").bCollate,
+            FALSE);
+  EXPECT_EQ(Parse("multiple-document-handling=single-document").bCollate, FALSE);
+  // An explicit Collate option wins whichever order the options come in.
+  EXPECT_EQ(
+      Parse("Collate=false multiple-document-handling=separate-documents-collated-copies").bCollate,
+      FALSE);
+  EXPECT_EQ(
+      Parse("multiple-document-handling=separate-documents-uncollated-copies collate").bCollate,
+      TRUE);
 }
 
 TEST(JobOptions, NumberUpTakesTheLeadingDigits) {
@@ -54,9 +68,16 @@ TEST(JobOptions, ParsingTwiceKeepsEachOptionOnce) {
 }
 
 TEST(JobOptions, TheFilterCollatesOnlyForTwoCopiesOrMore) {
-  EXPECT_EQ(DriverDoesCollate(TRUE, 1), FALSE);
-  EXPECT_EQ(DriverDoesCollate(TRUE, 2), TRUE);
-  EXPECT_EQ(DriverDoesCollate(FALSE, 5), FALSE);
+  EXPECT_EQ(DriverDoesCollate(TRUE, nullptr, 1), FALSE);
+  EXPECT_EQ(DriverDoesCollate(TRUE, nullptr, 2), TRUE);
+  EXPECT_EQ(DriverDoesCollate(FALSE, nullptr, 5), FALSE);
+  EXPECT_EQ(DriverDoesCollate(FALSE, "True", 1), FALSE);
+}
+
+TEST(JobOptions, ThePpdsMarkedCollateChoiceOverridesTheOptionText) {
+  EXPECT_EQ(DriverDoesCollate(FALSE, "True", 2), TRUE);
+  EXPECT_EQ(DriverDoesCollate(FALSE, "true", 2), TRUE);
+  EXPECT_EQ(DriverDoesCollate(TRUE, "False", 2), FALSE);
 }
 
 // Destinations as cupsGetDests gives them: queues, instances and their options.

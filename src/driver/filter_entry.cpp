@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "driver/cancel_signal.h"
 #include "driver/image_gate.h"
 #include "driver/image_thread.h"
 #include "driver/job_options.h"
@@ -27,6 +28,9 @@
 
 namespace {
 
+// How long input that ends inside a page waits for a cancel on its way.
+constexpr DWORD kCancelGraceMs = 250;
+
 const char kUsage[] = "Usage: FILTER JOD_ID USERNAME DOC_TITLE COPIES OPTIONS [FILENAME]";
 
 // The page slots.  They live as long as the process: image threads are never
@@ -39,6 +43,7 @@ struct FilterRun {
   char PrinterLocation[260];
   int numUP;
   BOOL bCollate;
+  const char *markedCollate;  // the PPD's marked Collate choice; null without one
   BOOL bDriverDoCollate;
   BOOL bDuplex;
   unsigned nCopies;
@@ -57,7 +62,12 @@ void StopJob(FilterRun *run) {
   run->exitStatus = 1;
 }
 
-bool TakeMorePages(const FilterRun *run) { return !run->bStopTakingPages; }
+bool TakeMorePages(const FilterRun *run) { return !run->bStopTakingPages && !CancelRequested(); }
+
+// The raster stream's read function: the input descriptor, given up on cancel.
+ssize_t ReadRasterInput(void *ctx, unsigned char *buffer, size_t length) {
+  return ReadUnlessCancelled(*static_cast<const int *>(ctx), buffer, length);
+}
 
 // The seventh argument: the raster file, opened read-only.  -1 (reported) when it
 // cannot be opened or is a directory.
@@ -110,6 +120,15 @@ void MarkPpdOptions(ppd_file_t *ppd, int num_options, cups_option_t *options) {
   cupsMarkOptions(ppd, num_options, options);
 }
 
+// The Collate choice marked after the defaults and the job's options; null
+// without a PPD or without a Collate option in it.
+const char *MarkedCollateChoice(ppd_file_t *ppd) {
+  if (ppd == nullptr) return nullptr;
+  const ppd_choice_t *choice = ppdFindMarkedChoice(ppd, "Collate");
+  DbgMsg("main::marked Collate choice: %s", choice ? choice->choice : "(none)");
+  return choice ? choice->choice : nullptr;
+}
+
 void ClosePpd(ppd_file_t *ppd) {
   if (ppd) ppdClose(ppd);
 }
@@ -130,9 +149,10 @@ void WriteJclBegin(const ppd_file_t *ppd) {
 // the JCL text and the size of the slot ring.
 void FirstPageActions(FilterRun *run, char *argv[], const ppd_file_t *ppd) {
   const cups_page_header2_t *h = &run->inheader;
-  run->bDriverDoCollate = DriverDoesCollate(run->bCollate, h->NumCopies);
+  run->bDriverDoCollate = DriverDoesCollate(run->bCollate, run->markedCollate, h->NumCopies);
   DbgMsg("bDriverDoCollate = %d", run->bDriverDoCollate);
   run->nCopies = h->NumCopies;
+  SetPrinterCopiesPerRecord(static_cast<unsigned>(PJL_PrinterCopies(h, run->bDriverDoCollate)));
   PJL_WriteStartJobCmd_Zelvar(h, run->numUP, argv[0], argv[2], argv[3], argv[4],
                               run->bDriverDoCollate, run->PrinterLocation);
   run->bJobHeaderWritten = TRUE;
@@ -145,12 +165,14 @@ void FirstPageActions(FilterRun *run, char *argv[], const ppd_file_t *ppd) {
   SizeSlotRing(h);
 }
 
-// Waits until the slot is neither in work nor ready.
-void WaitForFreeSlot(JobInfo *slot, DWORD index) {
+// Waits until the slot is neither in work nor ready.  FALSE when the job was
+// cancelled first.
+BOOL WaitForFreeSlot(JobInfo *slot, DWORD index) {
   for (;;) {
     DWORD ticket = SlotChangeTicket();
+    if (CancelRequested()) return FALSE;
     DWORD finish = SlotState(slot);
-    if (finish != kSlotInWork && finish != kSlotReady) break;
+    if (finish != kSlotInWork && finish != kSlotReady) return TRUE;
     DbgMsg("main::wait buffer index %u!", index);
     DbgMsg("main::lpbuf = %p!", static_cast<void *>(SlotBitmap(slot)));
     DbgMsg("main::finish = %u!", finish);
@@ -191,6 +213,7 @@ void FlushSpooledPages(FilterRun *run) {
 void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t *ppd) {
   cups_page_header2_t *h = &run->inheader;
   DbgMsg("Start Page = %u / Copies = %u", run->page, h->NumCopies);
+  ReportInfo("Printing page %u", run->page + 1);
 
   char reason[256];
   if (!CheckPageHeader(h, reason, sizeof reason)) {
@@ -212,7 +235,7 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
   const DWORD index = run->page % static_cast<DWORD>(MaxThreads());
   JobInfo *slot = &gJobRing[index];
   DbgMsg("main::start page %u / index %u!", run->page, index);
-  WaitForFreeSlot(slot, index);
+  if (!WaitForFreeSlot(slot, index)) return;
   DbgMsg("main::using buffer index %u!", index);
   slot->PageThreadId = 0;
   DbgMsg("main::end search buffer index %u!", index);
@@ -231,6 +254,18 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
     StopJob(run);
     return;
   }
+  // CUPS sends SIGTERM to the upstream filters too, just before this one, and a
+  // killed filter's end of the pipe closes: input cut short inside a page is the
+  // cancel's doing when the signal follows at once.
+  if (linesRead < h->cupsHeight) CancelArrivesWithin(kCancelGraceMs);
+  if (CancelRequested()) {
+    // Read whole or cut short by the cancel, the page is dropped unprocessed.
+    DbgMsg("main::job cancelled, page %u is not printed", run->page);
+    free(SlotBitmap(slot));
+    SetSlotBitmap(slot, nullptr);
+    SetSlotState(slot, kSlotFree);
+    return;
+  }
   slot->linebyteLeft = slot->page_width - h->cupsWidth;
   ++run->page;
   StartImageThread(slot);
@@ -246,12 +281,13 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
 }
 
 // Waits until the compression thread has released the last page handed on.  It
-// takes the pages in order, so then every page is done.
+// takes the pages in order, so then every page is done.  A cancel ends the wait.
 void WaitForLastPage(DWORD pages) {
   const DWORD index = (pages - 1) % static_cast<DWORD>(MaxThreads());
   JobInfo *slot = &gJobRing[index];
   for (;;) {
     DWORD ticket = SlotChangeTicket();
+    if (CancelRequested()) break;
     DbgMsg("main::page %u status %u", index, SlotState(slot));
     if (SlotBitmap(slot) == nullptr) break;
     DbgMsg("main::image process page %u not yet...", slot->PageIndex);
@@ -264,7 +300,7 @@ void WaitForLastPage(DWORD pages) {
 // page for an odd two-sided job, the last flush, and the further collated copies.
 // A spool that has failed sends nothing more.
 void FinishSpooledJob(FilterRun *run) {
-  if (!gSaveToFile.load(std::memory_order_acquire)) return;
+  if (!gSaveToFile.load(std::memory_order_acquire) || CancelRequested()) return;
   if (SpoolFailed()) {
     DbgMsg("main::the spool file failed, the spooled pages are not sent");
     return;
@@ -278,7 +314,9 @@ void FinishSpooledJob(FilterRun *run) {
 }
 
 // After the last page: wait for every page, stop the compression thread, finish
-// a spooled job, write the trailer.
+// a spooled job, write the trailer.  After a cancel the pages in flight are
+// dropped: the compression thread ends after the record it may be writing, and
+// the trailer follows at once.
 void EndJob(FilterRun *run, pthread_t jbigThread) {
   DbgMsg("main::start wait image thread");
   if (run->page > 0) WaitForLastPage(run->page);
@@ -286,13 +324,17 @@ void EndJob(FilterRun *run, pthread_t jbigThread) {
   DbgMsg("main::end wait thread (new)");
   DbgMsg("main::page = %u", run->page);
 
+  const BOOL cancelled = CancelRequested();
   SetJbigThreadExit(TRUE);
-  SetSlotState(&gJobRing[run->page % static_cast<DWORD>(MaxThreads())], kSlotEndMark);
+  // After a cancel that slot may still hold a page in flight.
+  if (!cancelled)
+    SetSlotState(&gJobRing[run->page % static_cast<DWORD>(MaxThreads())], kSlotEndMark);
   DbgMsg("main::end wait thread, gJbigThreadExit = %d", JbigThreadExitRequested());
   pthread_join(jbigThread, nullptr);
   DbgMsg("main::jbigthread stop");
 
   FinishSpooledJob(run);
+  if (CancelRequested()) ReportInfo("Job cancelled, closing the printer job");
   if (run->bJobHeaderWritten) {
     if (PrinterOutputFailed()) {
       DbgMsg("main::printer output failed, no job trailer");
@@ -326,9 +368,10 @@ int FilterMain(int argc, char *argv[]) {
 
   snprintf(run->jobID, sizeof run->jobID, "%s", argv[1]);
   ResetPrinterOutput();
+  ResetPageReports();
   RemoveSpoolFile();
   WidenInputPipe(fd);
-  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  cups_raster_t *ras = cupsRasterOpenIO(ReadRasterInput, &fd, CUPS_RASTER_READ);
   if (ras == nullptr) DbgMsg("main::cupsRasterOpen: no raster stream on the input");
   ppd_file_t *ppd = OpenPpd();
 
@@ -337,6 +380,7 @@ int FilterMain(int argc, char *argv[]) {
   int num_options = ParseJobOptions(argv[5], &options);
   GetJobOptions(num_options, options, &run->numUP, &run->bCollate);
   MarkPpdOptions(ppd, num_options, options);
+  run->markedCollate = MarkedCollateChoice(ppd);
 
   run->FlushPage = 0;
   InitJobState(gJobRing);

@@ -22,20 +22,29 @@ int ParseJobOptions(const char *text, cups_option_t **options) {
 void GetJobOptions(int num_options, const cups_option_t *options, int *numUP, BOOL *bCollate) {
   *numUP = 1;
   *bCollate = FALSE;
+  BOOL collateGiven = FALSE, collatedDocuments = FALSE;
   for (int i = 0; i < num_options; ++i) {
     const char *name = options[i].name;
     const char *value = options[i].value ? options[i].value : "";
-    if (strcasecmp(name, "number-up") == 0)
+    if (strcasecmp(name, "number-up") == 0) {
       *numUP = str2Int(value);
-    else if (strcasecmp(name, "Collate") == 0 && strcasecmp(value, "true") == 0)
-      *bCollate = TRUE;
+    } else if (strcasecmp(name, "Collate") == 0) {
+      collateGiven = TRUE;
+      if (strcasecmp(value, "true") == 0) *bCollate = TRUE;
+    } else if (strcasecmp(name, "multiple-document-handling") == 0) {
+      collatedDocuments = strcasecmp(value, "separate-documents-collated-copies") == 0;
+    }
   }
+  if (!collateGiven) *bCollate = collatedDocuments;
   DbgMsg("numUP = %d", *numUP);
   DbgMsg("bCollate = %d", *bCollate);
 }
 
-BOOL DriverDoesCollate(BOOL bCollate, unsigned NumCopies) {
-  return bCollate == TRUE && NumCopies >= 2 ? TRUE : FALSE;
+BOOL DriverDoesCollate(BOOL bCollate, const char *markedCollate, unsigned NumCopies) {
+  BOOL asked = markedCollate != nullptr ? strcasecmp(markedCollate, "True") == 0 : bCollate == TRUE;
+  DbgMsg("collation asked for: %d (%s)", asked,
+         markedCollate != nullptr ? "the PPD's Collate choice" : "the option text");
+  return asked && NumCopies >= 2 ? TRUE : FALSE;
 }
 
 void FindPrinterLocation(int num_dests, const cups_dest_t *dests, const char *queue, char *location,

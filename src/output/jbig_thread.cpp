@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver/cancel_signal.h"
 #include "driver/job_state.h"
 #include "image/bit_ops.h"
 #include "output/page_record.h"
@@ -17,8 +18,11 @@ namespace {
 // Sends a finished record on its way: to the end of the spool file when the job
 // is spooled, else straight to the printer.
 BOOL EmitPageRecord(const JbigOutputArea *record) {
-  if (!gSaveToFile.load(std::memory_order_acquire))
-    return WriteToPrinter(record->data, record->size);
+  if (!gSaveToFile.load(std::memory_order_acquire)) {
+    if (!WriteToPrinter(record->data, record->size)) return FALSE;
+    ReportPageSent();
+    return TRUE;
+  }
   DbgMsg("JbigThread::gSaveToFile = 1, gSpoolPageHeader.dataLen = %zu", record->size);
   BOOL appended = AppendSpoolPage(record->data, record->size);
   DbgMsg("JbigThread::gSaveToFile = 1, gSpoolFileHeader.pages = %u", SpooledPages());
@@ -28,7 +32,8 @@ BOOL EmitPageRecord(const JbigOutputArea *record) {
 // TRUE when no further page can reach the printer whole.
 BOOL OutputBroken() { return PrinterOutputFailed() || SpoolFailed(); }
 
-// Compresses, frames and emits the page in `slot`.
+// Compresses, frames and emits the page in `slot`.  A cancel that comes while
+// the page is compressed drops it.
 void OutputPage(const JobInfo *slot, BYTE *bitmap, DWORD CurrentPage) {
   JbigOutputArea record;
   if (!BuildPageRecord(slot, bitmap, &record)) {
@@ -36,6 +41,10 @@ void OutputPage(const JobInfo *slot, BYTE *bitmap, DWORD CurrentPage) {
     return;
   }
   DbgMsg("JbigThread::page data outsize = %zu", record.size);
+  if (CancelRequested()) {
+    DbgMsg("JbigThread::job cancelled, page %u is dropped", CurrentPage);
+    return;
+  }
   EmitPageRecord(&record);
 }
 
@@ -96,6 +105,10 @@ void *JbigThread(void *param) {
 
     if (!outputStopped && OutputBroken()) {
       DbgMsg("JbigThread::output failed, pages from %u on are released unwritten", CurrentPage);
+      outputStopped = TRUE;
+    }
+    if (!outputStopped && CancelRequested()) {
+      DbgMsg("JbigThread::job cancelled, pages from %u on are released unwritten", CurrentPage);
       outputStopped = TRUE;
     }
     if (!outputStopped) OutputPage(slot, bitmap, CurrentPage);

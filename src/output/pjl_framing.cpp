@@ -97,9 +97,7 @@ void AppendHeaderLines(BlockBuilder *b, const cups_page_header2_t *h, const char
   AppendLine(b, "@PJL SET DUPLEXTYPE=%s\r\n",
              RawHeaderValue(h->Tumble) != 0 ? "CALENDAR" : "BOOKLET");
   AppendLine(b, "@PJL SET RESOLUTION=%d\r\n", static_cast<int>(h->HWResolution[0]));
-  AppendLine(
-      b, "@PJL SET COPIES=%d\r\n",
-      (RawHeaderValue(h->Collate) != 0 || bDriverDoCollate) ? 1 : static_cast<int>(h->NumCopies));
+  AppendLine(b, "@PJL SET COPIES=%d\r\n", PJL_PrinterCopies(h, bDriverDoCollate));
   AppendLine(b, "@PJL SET MEDIASOURCE=%s\r\n", "TRAY1");
   AppendLine(b, "@PJL SET JUSTIFIED=%s\r\n", "LEFT");
   AppendLine(b, "@PJL SET MIRROR=%s\r\n", "OFF");
@@ -145,6 +143,12 @@ void ShareBudget(const size_t *want, size_t budget, size_t *grant) {
 }
 
 }  // namespace
+
+int PJL_PrinterCopies(const cups_page_header2_t *inheader, BOOL bDriverDoCollate) {
+  return (RawHeaderValue(inheader->Collate) != 0 || bDriverDoCollate)
+             ? 1
+             : static_cast<int>(inheader->NumCopies);
+}
 
 int PJL_BuildHeaderBlock(const cups_page_header2_t *inheader, const PjlJobTexts *texts,
                          BOOL bDriverDoCollate, const struct tm *now, DWORD jobTick,

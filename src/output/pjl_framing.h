@@ -31,6 +31,10 @@ int PJL_BuildHeaderBlock(const cups_page_header2_t *inheader, const PjlJobTexts 
                          BOOL bDriverDoCollate, const struct tm *now, DWORD jobTick,
                          char *outCmdBuf);
 
+// The COPIES setting of the header block: how many times the printer prints each
+// page record.  1 when the pages come collated, else the first page's NumCopies.
+int PJL_PrinterCopies(const cups_page_header2_t *inheader, BOOL bDriverDoCollate);
+
 // Writes the cancel preamble and the header block to the printer.  FALSE when a
 // write failed.
 BOOL PJL_WriteStartJobCmd_Zelvar(const cups_page_header2_t *inheader, int numUP,

@@ -14,6 +14,7 @@
 #include <new>
 #include <string>
 
+#include "driver/cancel_signal.h"
 #include "driver/job_state.h"
 #include "image/crop_scale.h"
 #include "output/page_record.h"
@@ -140,7 +141,9 @@ bool CopyOutPage(DWORD k, const char *caller) {
     FailSpool("Unable to read page entry %u from the spool file", k);
     return false;
   }
-  return WriteToPrinter(buffer.get(), size) ? true : false;
+  if (!WriteToPrinter(buffer.get(), size)) return false;
+  ReportPageSent();
+  return true;
 }
 
 bool OutputUsable() { return !SpoolFailed() && !PrinterOutputFailed(); }
@@ -286,16 +289,18 @@ BOOL PJL_FlushPage(DWORD *finishpage, int bDuplex) {
   if (bDuplex && PagesInFile % 2 != 0) --PagesInFile;
   DbgMsg("PJL_FlushPage::Total pages %u", PagesInFile);
   DbgMsg("PJL_FlushPage::startpage %u", startpage);
+  // A cancel stops the copy-out quietly, between two records.
   bool ok = OutputUsable();
   if (bDuplex) {
-    for (DWORD i = startpage; ok && i + 1 < PagesInFile; i += 2) {
+    for (DWORD i = startpage; ok && !CancelRequested() && i + 1 < PagesInFile; i += 2) {
       ok = CopyOutPage(i + 1, "PJL_FlushPage");
       if (ok) ++*finishpage;
-      ok = ok && CopyOutPage(i, "PJL_FlushPage");
+      if (!ok || CancelRequested()) break;
+      ok = CopyOutPage(i, "PJL_FlushPage");
       if (ok) ++*finishpage;
     }
   } else {
-    for (DWORD i = startpage; ok && i < PagesInFile; ++i) {
+    for (DWORD i = startpage; ok && !CancelRequested() && i < PagesInFile; ++i) {
       ok = CopyOutPage(i, "PJL_FlushPage");
       if (ok) ++*finishpage;
     }
@@ -362,13 +367,15 @@ BOOL ReplaySpooledCopies(BOOL bDriverDoCollate, BOOL bDuplex, DWORD nCopies) {
   DbgMsg("main::nPageOffset = %u", nPageOffset);
   DWORD copies = bDriverDoCollate ? nCopies : 1;
   DbgMsg("main::nCopies = %u", copies);
-  // The first copy went out with the flushes.
+  // The first copy went out with the flushes.  A cancel stops the copy-out
+  // quietly, between two records.
   bool ok = OutputUsable();
-  for (DWORD copy = 1; ok && copy < copies; ++copy) {
-    for (DWORD i = 0; ok && i < pages; i += nPageOffset) {
+  for (DWORD copy = 1; ok && !CancelRequested() && copy < copies; ++copy) {
+    ReportInfo("Printing copy %u of %u", copy + 1, copies);
+    for (DWORD i = 0; ok && !CancelRequested() && i < pages; i += nPageOffset) {
       DbgMsg("main::Print Out Spool Data, Pages = %u", i);
       if (bDuplex && i + 1 < pages) ok = CopyOutPage(i + 1, "main");
-      ok = ok && CopyOutPage(i, "main");
+      if (ok && !CancelRequested()) ok = CopyOutPage(i, "main");
     }
   }
   return ok ? TRUE : FALSE;

@@ -67,14 +67,16 @@ BOOL GetPageData(DWORD index, DWORD outBufSize, BYTE *lpOutBuf);
 
 // Copies every complete pending entry (two-sided: every complete pending pair,
 // back page first) to the printer and advances *finishpage by one per entry.
-// FALSE when the spool or the printer output has failed.
+// Each record sent is reported with a "PAGE:" line; a cancelled job sends no
+// further record.  FALSE when the spool or the printer output has failed.
 BOOL PJL_FlushPage(DWORD *finishpage, int bDuplex);
 // Appends a blank back page with the sizes and media of `inheader`.  FALSE when
 // the append failed.
 BOOL PJL_SaveBlankPage(const char *jobID, DWORD page_index, cups_page_header2_t inheader);
 // After the last flush: when the filter collates, sends the whole spooled
 // sequence once more for each of the nCopies - 1 further copies (two-sided: by
-// sheets, back page first).  FALSE when the spool or the printer output failed.
+// sheets, back page first), with "PAGE:" lines as PJL_FlushPage, until the job
+// is cancelled.  FALSE when the spool or the printer output failed.
 BOOL ReplaySpooledCopies(BOOL bDriverDoCollate, BOOL bDuplex, DWORD nCopies);
 
 // TRUE once a spool write, read or copy-out has failed: the job can no longer be

@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # A private CUPS scheduler for end-to-end tests; sourced by the e2e scripts.
 #
 # cupsd_start DIR [PROGRAM[:NAME]]...
@@ -117,8 +118,14 @@ DefaultPaperSize Letter
 CONF
   : >"$CUPSD_DIR/etc/printcap"
 
+  # Where AppArmor is on, the system's profile for /usr/sbin/cupsd confines the
+  # scheduler to the system's own directories and would keep it from running
+  # filters from this one.  Profiles attach by path, so a copy of the program
+  # runs as a private scheduler should: unconfined.
+  mkdir -p "$CUPSD_DIR/sbin"
+  install -m 0755 "$(command -v cupsd)" "$CUPSD_DIR/sbin/cupsd" || return 1
   # -f keeps cupsd in the foreground, so that $! is the scheduler itself.
-  cupsd -f -c "$CUPSD_DIR/etc/cupsd.conf" -s "$CUPSD_DIR/etc/cups-files.conf" \
+  "$CUPSD_DIR/sbin/cupsd" -f -c "$CUPSD_DIR/etc/cupsd.conf" -s "$CUPSD_DIR/etc/cups-files.conf" \
     >"$CUPSD_DIR/log/cupsd.out" 2>&1 &
   CUPSD_PID=$!
   CUPS_SERVER=$CUPSD_DIR/cupsd.sock

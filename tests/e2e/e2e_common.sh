@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Checks and bookkeeping shared by the e2e scripts; sourced after cupsd_env.sh.
 
 E2E_PASSED=0

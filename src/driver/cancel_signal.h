@@ -1,0 +1,31 @@
+// Cancelling the job.  CUPS sends the filter SIGTERM when its job is cancelled
+// or held; the filter then stops taking pages, drops the pages in flight, lets a
+// record already being written finish and closes the printer job.
+//
+// SIGTERM is blocked in every thread but a watcher, which waits for it, sets a
+// flag, writes one byte to a pipe that is never read (so the pipe stays
+// readable from then on) and wakes the slot waits.  Reads of the raster input
+// wait on that pipe too.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+#include "runtime/win_types.h"
+
+// Blocks SIGTERM and starts the watcher thread.  Call once, from main, before
+// any other thread starts (threads inherit the signal mask).  FALSE (reported
+// in the log) when the watcher cannot start: a handler then sets the flag and
+// fills the pipe, and slot waits see the flag at their next poll.
+BOOL InstallCancelHandler();
+
+// TRUE once SIGTERM has arrived.
+BOOL CancelRequested();
+
+// Waits up to timeoutMs for the job to be cancelled; TRUE when it is.
+BOOL CancelArrivesWithin(DWORD timeoutMs);
+
+// read(2) of up to `len` bytes that gives up as soon as the job is cancelled:
+// then -1 with errno ECANCELED.  Interrupted reads are retried.
+ssize_t ReadUnlessCancelled(int fd, void *buf, size_t len);

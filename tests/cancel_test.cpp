@@ -1,0 +1,179 @@
+// Cancelling a job: CUPS sends the filter SIGTERM and never kills it after that,
+// so the filter must end the printer job itself, promptly, whatever it is doing.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "filter_process.h"
+#include "job_parser.h"
+#include "live_filter.h"
+#include "numbered_pages.h"
+#include "spool_probe.h"
+#include "test_raster.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using filtertest::Count;
+using filtertest::JobArgs;
+using filtertest::LiveFilter;
+using filtertest::NumberedPages;
+using filtertest::PageOrder;
+using filtertest::ScratchDir;
+
+// The filter's environment: as this process's, but a ThreadSanitizer build of the
+// filter does not sleep its default second at exit, which would hide how long
+// the filter itself takes to end.
+std::vector<std::string> Environment(std::vector<std::string> env = {}) {
+  const char *tsan = getenv("TSAN_OPTIONS");
+  env.push_back(std::string("TSAN_OPTIONS=") + (tsan ? tsan : "") + ":atexit_sleep_ms=0");
+  return env;
+}
+
+// The raster bytes of the first `whole` pages and then half of the next one.
+std::string CutInsidePage(const std::vector<testraster::Page> &pages, size_t whole) {
+  std::vector<testraster::Page> head(pages.begin(), pages.begin() + whole);
+  std::string bytes = testraster::RasterBytes(head);
+  std::string next = testraster::RasterBytes({pages[whole]});
+  // Past the sync word of the one-page stream: the header and half the pixels.
+  return bytes + next.substr(4, (next.size() - 4) / 2);
+}
+
+// Sends SIGTERM and waits, the input still open, as long as a filter may take;
+// the exit status, and in `elapsed` how long it took.
+int CancelAndWait(LiveFilter &filter, std::chrono::milliseconds *elapsed) {
+  const auto start = std::chrono::steady_clock::now();
+  kill(filter.pid(), SIGTERM);
+  int status = filter.WaitKeepingInput(10s);
+  *elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  return status;
+}
+
+// The "PAGE:" lines of a log, in order.
+std::string PageLines(const std::string &err) {
+  std::string lines;
+  for (size_t at = err.find("\nPAGE: "); at != std::string::npos; at = err.find("\nPAGE: ", at + 1))
+    lines += err.substr(at + 1, err.find('\n', at + 1) - at);
+  return lines;
+}
+
+bool WellFormed(const std::string &out) {
+  inspect::ParsedJob job =
+      inspect::ParseJob({reinterpret_cast<const uint8_t *>(out.data()), out.size()});
+  EXPECT_TRUE(job.ok) << job.error << " at " << job.error_offset << " of " << out.size();
+  return job.ok;
+}
+
+TEST(FilterCancel, AJobCancelledWhileWaitingForItsInputEndsAfterThePagesSent) {
+  signal(SIGPIPE, SIG_IGN);
+  std::vector<testraster::Page> pages = NumberedPages(6, false, 1);
+  LiveFilter filter(JobArgs(""), Environment());
+  ASSERT_GT(filter.pid(), 0);
+  // The upstream filter has sent three pages and part of the fourth, and keeps
+  // its end of the pipe open.
+  ASSERT_TRUE(filter.Feed(CutInsidePage(pages, 3)));
+  ASSERT_TRUE(filter.WaitForLog("PAGE: 3 1\n", 20s)) << filter.err();
+  std::chrono::milliseconds elapsed;
+  EXPECT_EQ(CancelAndWait(filter, &elapsed), 0) << filter.err();
+  EXPECT_LT(elapsed, 2s);
+  const std::string out = filter.out(), err = filter.err();
+  EXPECT_TRUE(WellFormed(out));
+  EXPECT_EQ(PageOrder(out), "1 2 3");
+  EXPECT_EQ(PageLines(err), "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\n");
+  EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
+  EXPECT_EQ(Count(err, "\nINFO: Job cancelled"), 1u);
+}
+
+// cupsd signals the filters of a job one after the other, so the upstream filter
+// may die and close the pipe just before this one gets its SIGTERM.
+TEST(FilterCancel, InputCutShortByTheCancelIsNoError) {
+  signal(SIGPIPE, SIG_IGN);
+  std::vector<testraster::Page> pages = NumberedPages(4, false, 1);
+  LiveFilter filter(JobArgs(""), Environment());
+  ASSERT_GT(filter.pid(), 0);
+  ASSERT_TRUE(filter.Feed(CutInsidePage(pages, 2)));
+  ASSERT_TRUE(filter.WaitForLog("PAGE: 2 1\n", 20s)) << filter.err();
+  filter.EndInput();
+  std::this_thread::sleep_for(20ms);
+  std::chrono::milliseconds elapsed;
+  EXPECT_EQ(CancelAndWait(filter, &elapsed), 0) << filter.err();
+  EXPECT_LT(elapsed, 2s);
+  const std::string out = filter.out(), err = filter.err();
+  EXPECT_TRUE(WellFormed(out));
+  EXPECT_EQ(PageOrder(out), "1 2");
+  EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
+}
+
+TEST(FilterCancel, ACancelledSpooledJobSendsNoFurtherSheetOrCopyAndLeavesNoSpoolFile) {
+  signal(SIGPIPE, SIG_IGN);
+  ScratchDir tmp;
+  // Two-sided with two collated copies: spooled, each sheet sent back page first.
+  std::vector<testraster::Page> pages = NumberedPages(4, true, 2);
+  LiveFilter filter(JobArgs("", "Collate=true"), Environment({"TMPDIR=" + tmp.path()}));
+  ASSERT_GT(filter.pid(), 0);
+  ASSERT_TRUE(filter.Feed(CutInsidePage(pages, 2)));
+  // Reading the third page: the first sheet may have gone out after the second
+  // page was read, if both were spooled by then.
+  ASSERT_TRUE(filter.WaitForLog("INFO: Printing page 3\n", 20s)) << filter.err();
+  ASSERT_NE(spooltest::OpenSpoolFile(filter.pid(), tmp.path()), "");
+  std::chrono::milliseconds elapsed;
+  EXPECT_EQ(CancelAndWait(filter, &elapsed), 0) << filter.err();
+  EXPECT_LT(elapsed, 2s);
+  const std::string out = filter.out(), err = filter.err();
+  EXPECT_TRUE(WellFormed(out));
+  // No half sheet, no blank back page, no further copy.
+  const std::string order = PageOrder(out);
+  EXPECT_TRUE(order == "" || order == "2 1") << order;
+  EXPECT_EQ(PageLines(err), order == "" ? "" : "PAGE: 1 1\nPAGE: 2 1\n");
+  EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+}
+
+TEST(FilterCancel, ACancelWhilePagesAreInFlightDropsThemAndEndsTheJob) {
+  signal(SIGPIPE, SIG_IGN);
+  // Large pages of busy content: compressing each takes a while, so most are
+  // still in flight when the input has ended and the first one has gone out.
+  testraster::Page photo = testraster::WhitePage(testraster::MakeHeader(1600, 2400, 8, 300));
+  testraster::DrawPhotoLike(photo, 1);
+  // The band of the page mark stays white.
+  testraster::InkRect(photo, 0, 2400 / 20, 1600, 2400 / 5, 0);
+  std::vector<testraster::Page> pages;
+  for (unsigned i = 1; i <= 6; ++i) {
+    pages.push_back(photo);
+    testraster::DrawPageMark(pages.back(), i);
+  }
+  LiveFilter filter(JobArgs(""), Environment());
+  ASSERT_GT(filter.pid(), 0);
+  ASSERT_TRUE(filter.Feed(testraster::RasterBytes(pages)));
+  filter.EndInput();
+  // Every page read, the filter waits for the last one to be written.
+  ASSERT_TRUE(filter.WaitForLog("PAGE: 1 1\n", 60s)) << filter.err();
+  ASSERT_TRUE(filter.WaitForLog("main::image process page 5 not yet", 60s)) << filter.err();
+  std::chrono::milliseconds elapsed;
+  EXPECT_EQ(CancelAndWait(filter, &elapsed), 0) << filter.err();
+  EXPECT_LT(elapsed, 2s);
+  const std::string out = filter.out(), err = filter.err();
+  EXPECT_TRUE(WellFormed(out));
+  // The pages sent are the first ones, each reported once.
+  inspect::ParsedJob job =
+      inspect::ParseJob({reinterpret_cast<const uint8_t *>(out.data()), out.size()});
+  const size_t sent = job.pages.size();
+  EXPECT_LT(sent, pages.size());
+  std::string order, lines;
+  for (size_t n = 1; n <= sent; ++n) {
+    order += (n > 1 ? " " : "") + std::to_string(n);
+    lines += "PAGE: " + std::to_string(n) + " 1\n";
+  }
+  EXPECT_EQ(PageOrder(job), order);
+  EXPECT_EQ(PageLines(err), lines);
+  EXPECT_EQ(Count(err, "\nINFO: Job cancelled"), 1u);
+}
+
+}  // namespace

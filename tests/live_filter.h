@@ -1,0 +1,53 @@
+// The filter binary running while a test feeds its raster through a pipe, as a
+// CUPS filter chain does, and reads its output and log as they come.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace filtertest {
+
+class LiveFilter {
+ public:
+  // args: argv[0] (the queue) and the further arguments; extraEnv (NAME=VALUE
+  // entries) replaces or adds to this process's environment, less PPD and TMPDIR.
+  LiveFilter(const std::vector<std::string> &args, const std::vector<std::string> &extraEnv);
+  ~LiveFilter();
+  LiveFilter(const LiveFilter &) = delete;
+  LiveFilter &operator=(const LiveFilter &) = delete;
+
+  pid_t pid() const { return pid_; }
+  // Writes raster bytes; false once the filter has stopped reading.
+  bool Feed(const std::string &bytes);
+  // Closes the input: the raster stream ends there.
+  void EndInput();
+  // Waits up to `limit` for `text` to appear in the log; false if it did not.
+  bool WaitForLog(const std::string &text, std::chrono::milliseconds limit);
+  // Waits up to `limit` for the filter to exit while its input stays open:
+  // the exit status, 128 + the signal that ended it, or -1 when it still runs.
+  int WaitKeepingInput(std::chrono::milliseconds limit);
+  // Ends the input and waits; the exit status, or 128 + the signal that ended it.
+  int Wait();
+  // The whole output and log; complete once Wait or WaitKeepingInput saw the exit.
+  std::string out();
+  std::string err();
+
+ private:
+  void Reap(int wstatus);
+  void JoinReaders();
+  void Drain(int fd, std::string *to);
+
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int status_ = -1;
+  std::mutex lock_;  // guards out_ and err_
+  std::string out_, err_;
+  std::thread outReader_, errReader_;
+};
+
+}  // namespace filtertest
