@@ -13,6 +13,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "driver/cancel_signal.h"
 #include "driver/job_state.h"
@@ -33,7 +34,10 @@ struct SpoolState {
   std::mutex lock;
   int fd = -1;
   SpoolRecHeader gSpoolFileHeader = {0, kSpoolHeaderSize};
-  uint64_t end = 0;          // where the next entry goes
+  uint64_t end = 0;  // where the next entry goes
+  // Offset of each entry's length field, in append order: a lookup reads its
+  // entry directly instead of walking the entries before it.
+  std::vector<uint64_t> entryOffsets;
   std::string leftoverName;  // set only if the name could not be removed at creation
   std::atomic<BOOL> failed{FALSE};
 };
@@ -99,20 +103,16 @@ bool WriteFileHeader(SpoolState &s, const SpoolRecHeader &header) {
   return WriteAt(s.fd, bytes, sizeof bytes, 0);
 }
 
-// Finds entry `index` by walking from the first entry: its dataLen and the
-// offset of its record.  Lock held; `index` is below the entry count.
+// Finds entry `index`: reads its dataLen from the file and gives the offset of
+// its record.  Lock held; `index` is below the entry count.
 bool FindEntry(SpoolState &s, DWORD index, SpoolPageHeader *gSpoolPageHeader,
                uint64_t *recordOffset) {
-  uint64_t offset = s.gSpoolFileHeader.bfOffBits;
-  for (DWORD entry = 0;; ++entry) {
-    BYTE field[kSpoolEntryHeaderSize];
-    if (!ReadAt(s.fd, field, sizeof field, offset)) return false;
-    gSpoolPageHeader->dataLen = GetDword(field);
-    offset += kSpoolEntryHeaderSize;
-    if (entry == index) break;
-    offset += gSpoolPageHeader->dataLen;
-  }
-  *recordOffset = offset;
+  if (index >= s.entryOffsets.size()) return false;
+  const uint64_t offset = s.entryOffsets[index];
+  BYTE field[kSpoolEntryHeaderSize];
+  if (!ReadAt(s.fd, field, sizeof field, offset)) return false;
+  gSpoolPageHeader->dataLen = GetDword(field);
+  *recordOffset = offset + kSpoolEntryHeaderSize;
   return true;
 }
 
@@ -193,6 +193,7 @@ BOOL CreateSpoolFile() {
   }
   s.gSpoolFileHeader = {0, kSpoolHeaderSize};
   s.end = kSpoolHeaderSize;
+  s.entryOffsets.clear();
   // A spool that cannot take its header has failed already; the job still goes
   // through it, so the failure reaches the end of the job.
   WriteFileHeader(s, s.gSpoolFileHeader);
@@ -210,6 +211,8 @@ void RemoveSpoolFile() {
   s.leftoverName.clear();
   s.gSpoolFileHeader = {0, kSpoolHeaderSize};
   s.end = 0;
+  s.entryOffsets.clear();
+  s.entryOffsets.shrink_to_fit();
   s.failed.store(FALSE, std::memory_order_release);
   gSaveToFile.store(FALSE, std::memory_order_release);
 }
@@ -233,8 +236,20 @@ BOOL AppendSpoolPage(const BYTE *record, size_t size) {
   if (!WriteAt(s.fd, field, sizeof field, s.end) ||
       !WriteAt(s.fd, record, size, s.end + kSpoolEntryHeaderSize))
     return FALSE;
+  if (s.entryOffsets.size() == s.entryOffsets.capacity()) {
+    // Grown here, where running out of memory can still be reported.
+    const size_t grown = s.entryOffsets.capacity() < 64 ? 64 : 2 * s.entryOffsets.capacity();
+    try {
+      s.entryOffsets.reserve(grown);
+    } catch (const std::bad_alloc &) {
+      FailSpool("Not enough memory to index page entry %u of the spool file",
+                s.gSpoolFileHeader.pages);
+      return FALSE;
+    }
+  }
   SpoolRecHeader header = {s.gSpoolFileHeader.pages + 1, kSpoolHeaderSize};
   if (!WriteFileHeader(s, header)) return FALSE;
+  s.entryOffsets.push_back(s.end);
   s.gSpoolFileHeader = header;
   s.end += kSpoolEntryHeaderSize + size;
   return TRUE;
