@@ -24,6 +24,7 @@
 #include "output/printer_output.h"
 #include "output/spool_file.h"
 #include "runtime/debug_log.h"
+#include "runtime/header_value.h"
 #include "runtime/status_messages.h"
 
 namespace {
@@ -156,7 +157,7 @@ void FirstPageActions(FilterRun *run, char *argv[], const ppd_file_t *ppd) {
   PJL_WriteStartJobCmd_Zelvar(h, run->numUP, argv[0], argv[2], argv[3], argv[4],
                               run->bDriverDoCollate, run->PrinterLocation);
   run->bJobHeaderWritten = TRUE;
-  run->bDuplex = h->Duplex ? TRUE : FALSE;
+  run->bDuplex = RawHeaderValue(h->Duplex) != 0 ? TRUE : FALSE;
   if (JobNeedsSpool(run->bDuplex, run->bDriverDoCollate) && !CreateSpoolFile())
     DbgMsg("main::no spool file: %s", run->bDriverDoCollate
                                           ? "one copy is printed, in page order"
