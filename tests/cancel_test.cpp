@@ -14,6 +14,7 @@
 #include "job_parser.h"
 #include "live_filter.h"
 #include "numbered_pages.h"
+#include "sanitizer_build.h"
 #include "spool_probe.h"
 #include "test_raster.h"
 
@@ -74,21 +75,43 @@ bool WellFormed(const std::string &out) {
 TEST(FilterCancel, AJobCancelledWhileWaitingForItsInputEndsAfterThePagesSent) {
   signal(SIGPIPE, SIG_IGN);
   std::vector<testraster::Page> pages = NumberedPages(6, false, 1);
-  LiveFilter filter(JobArgs(""), Environment());
-  ASSERT_GT(filter.pid(), 0);
-  // The upstream filter has sent three pages and part of the fourth, and keeps
-  // its end of the pipe open.
-  ASSERT_TRUE(filter.Feed(CutInsidePage(pages, 3)));
-  ASSERT_TRUE(filter.WaitForLog("PAGE: 3 1\n", 20s)) << filter.err();
-  std::chrono::milliseconds elapsed;
-  EXPECT_EQ(CancelAndWait(filter, &elapsed), 0) << filter.err();
-  EXPECT_LT(elapsed, 2s);
-  const std::string out = filter.out(), err = filter.err();
-  EXPECT_TRUE(WellFormed(out));
-  EXPECT_EQ(PageOrder(out), "1 2 3");
-  EXPECT_EQ(PageLines(err), "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\n");
-  EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
-  EXPECT_EQ(Count(err, "\nINFO: Job cancelled"), 1u);
+  // Also when the SIGTERM watcher thread (the filter's first thread start)
+  // cannot start and a signal handler stands in for it.  ThreadSanitizer's
+  // runtime cannot start under the preloaded fault library.
+  struct Setup {
+    const char *what;
+    std::vector<std::string> env;
+    bool watcher;
+  };
+  std::vector<Setup> setups = {{"with the watcher thread", Environment(), true}};
+  if (!kThreadSanitizer) {
+    const char *asan = getenv("ASAN_OPTIONS");
+    setups.push_back(
+        {"without the watcher thread",
+         Environment(
+             {std::string("LD_PRELOAD=") + ZELVAR_FAULT_PRELOAD_PATH, "ZELVAR_FAIL_THREAD_AT=1",
+              std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"}),
+         false});
+  }
+  for (const Setup &s : setups) {
+    SCOPED_TRACE(s.what);
+    LiveFilter filter(JobArgs(""), s.env);
+    ASSERT_GT(filter.pid(), 0);
+    // The upstream filter has sent three pages and part of the fourth, and keeps
+    // its end of the pipe open.
+    ASSERT_TRUE(filter.Feed(CutInsidePage(pages, 3)));
+    ASSERT_TRUE(filter.WaitForLog("PAGE: 3 1\n", 20s)) << filter.err();
+    std::chrono::milliseconds elapsed;
+    EXPECT_EQ(CancelAndWait(filter, &elapsed), 0) << filter.err();
+    EXPECT_LT(elapsed, 2s);
+    const std::string out = filter.out(), err = filter.err();
+    EXPECT_TRUE(WellFormed(out));
+    EXPECT_EQ(PageOrder(out), "1 2 3");
+    EXPECT_EQ(PageLines(err), "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\n");
+    EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
+    EXPECT_EQ(Count(err, "\nINFO: Job cancelled"), 1u);
+    EXPECT_EQ(Count(err, "cancel::no watcher thread"), s.watcher ? 0u : 1u);
+  }
 }
 
 // cupsd signals the filters of a job one after the other, so the upstream filter
