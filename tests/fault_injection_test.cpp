@@ -175,9 +175,6 @@ struct AwaitingFix {
   const char *mend;
 };
 const AwaitingFix kAwaitingFix[] = {
-    {"ReserveOutputArea",
-     "src/output/jbig_thread.cpp OutputPage: FailPrinterOutput instead of ReportError, so that "
-     "a page that cannot be compressed ends the job with exit status 1"},
     {"DoBorderQuality",
      "src/image/line_art.cpp: report the failure to the image thread, which must fail the page"},
     {"ApplyFilter3x3",
