@@ -166,31 +166,6 @@ std::string WholeJob(const BoundedResult &r) {
   return "";
 }
 
-// Allocation sites whose failure the filter does not report yet, because the
-// mend lies in files another change is editing.  Their cases print "AWAITING
-// FIX" instead of failing; one of them that passes fails the test, so that the
-// list is cut as the mends arrive.
-struct AwaitingFix {
-  const char *function;  // as addr2line names the allocating function
-  const char *mend;
-};
-const AwaitingFix kAwaitingFix[] = {
-    {"DoBorderQuality",
-     "src/image/line_art.cpp: report the failure to the image thread, which must fail the page"},
-    {"ApplyFilter3x3",
-     "src/image/line_art.cpp: report the failure to the image thread, which must fail the page"},
-    {"ImageCrop",
-     "src/image/crop_scale.cpp: report the failure to the image thread, which must fail the page"},
-    {"ScaleImage",
-     "src/image/crop_scale.cpp: report the failure to the image thread, which must fail the page"},
-};
-
-const AwaitingFix *AwaitedMend(const std::string &function) {
-  for (const AwaitingFix &a : kAwaitingFix)
-    if (function.rfind(a.function, 0) == 0) return &a;
-  return nullptr;
-}
-
 // A filter whose page loop does not read through RasterInput yet (it logs
 // "RasterInput::" once it does) takes a raster stream libcups could not open for
 // an empty one.
@@ -244,13 +219,8 @@ void FailEachAllocation(const char *table, const std::string &from, bool mustRep
       for (const std::string &l : f.Logged("crash")) crash = l;
       const bool libraryCrash =
           !mustReport && r.signal != 0 && crash.find(" " + from) != std::string::npos;
-      const AwaitingFix *awaited = mustReport ? AwaitedMend(function) : nullptr;
       std::string verdict;
-      if (awaited && fault.empty())
-        verdict = "  FIXED: drop it from kAwaitingFix";
-      else if (awaited)
-        verdict = "  AWAITING FIX (" + fault + "): " + awaited->mend;
-      else if (!fault.empty() && libraryCrash)
+      if (!fault.empty() && libraryCrash)
         verdict = "  (the library's own crash: " + crash + ")";
       else if (!fault.empty() && WaitingForRasterInput(r))
         verdict = "  (WAITING for RasterInput in the page loop)";
@@ -259,9 +229,7 @@ void FailEachAllocation(const char *table, const std::string &from, bool mustRep
       printf("[%s] %s %s call %d of %d: %s | %s | %s%s\n", table, site.c_str(), function.c_str(), k,
              calls, failed.c_str(), filtertest::HowItEnded(r).c_str(), Outcome(r).c_str(),
              verdict.c_str());
-      if (awaited) {
-        EXPECT_NE(fault, "") << site << " " << function << " is mended: drop it from kAwaitingFix";
-      } else if (!libraryCrash && !WaitingForRasterInput(r)) {
+      if (!libraryCrash && !WaitingForRasterInput(r)) {
         EXPECT_EQ(fault, "") << site << " " << function << " call " << k;
       }
     }

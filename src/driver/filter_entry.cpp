@@ -65,6 +65,11 @@ void StopJob(FilterRun *run) {
 
 bool TakeMorePages(const FilterRun *run) { return !run->bStopTakingPages && !CancelRequested(); }
 
+// TRUE once the job can no longer come out as asked: the printer output or the
+// spool file failed, or a page could not be processed.  Each has reported its
+// "ERROR:" line.
+BOOL JobFailed() { return PrinterOutputFailed() || SpoolFailed() || PageProcessingFailed(); }
+
 // The raster stream's read function: the input descriptor, given up on cancel.
 ssize_t ReadRasterInput(void *ctx, unsigned char *buffer, size_t length) {
   return ReadUnlessCancelled(*static_cast<const int *>(ctx), buffer, length);
@@ -278,7 +283,7 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
     StopJob(run);
   }
   FlushSpooledPages(run);
-  if (PrinterOutputFailed() || SpoolFailed()) StopJob(run);
+  if (JobFailed()) StopJob(run);
 }
 
 // Waits until the compression thread has released the last page handed on.  It
@@ -344,7 +349,7 @@ void EndJob(FilterRun *run, pthread_t jbigThread) {
       PJL_WriteCloseJobCmd(&run->inheader_bak);
     }
   }
-  if (PrinterOutputFailed() || SpoolFailed()) run->exitStatus = 1;
+  if (JobFailed()) run->exitStatus = 1;
 }
 
 }  // namespace
