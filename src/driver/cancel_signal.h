@@ -23,6 +23,12 @@ BOOL InstallCancelHandler();
 // TRUE once SIGTERM has arrived.
 BOOL CancelRequested();
 
+// How long input that ends early waits for a cancel on its way before the end
+// counts as an error.  CUPS sends SIGTERM to the upstream filters too, just
+// before this one, and a killed filter's end of the pipe closes: input cut
+// short is the cancel's doing when the signal follows at once.
+constexpr DWORD kCancelGraceMs = 250;
+
 // Waits up to timeoutMs for the job to be cancelled; TRUE when it is.
 BOOL CancelArrivesWithin(DWORD timeoutMs);
 
