@@ -14,6 +14,7 @@
 #include "job_parser.h"
 #include "live_filter.h"
 #include "numbered_pages.h"
+#include "sanitizer_build.h"
 #include "spool_probe.h"
 #include "test_raster.h"
 
@@ -45,6 +46,12 @@ std::string CutInsidePage(const std::vector<testraster::Page> &pages, size_t who
   return bytes + next.substr(4, (next.size() - 4) / 2);
 }
 
+// The raster bytes of the first `whole` pages and 100 bytes of the next header.
+std::string CutInsideHeader(const std::vector<testraster::Page> &pages, size_t whole) {
+  std::vector<testraster::Page> head(pages.begin(), pages.begin() + whole);
+  return testraster::RasterBytes(head) + testraster::RasterBytes({pages[whole]}).substr(4, 100);
+}
+
 // Sends SIGTERM and waits, the input still open, as long as a filter may take;
 // the exit status, and in `elapsed` how long it took.
 int CancelAndWait(LiveFilter &filter, std::chrono::milliseconds *elapsed) {
@@ -74,21 +81,48 @@ bool WellFormed(const std::string &out) {
 TEST(FilterCancel, AJobCancelledWhileWaitingForItsInputEndsAfterThePagesSent) {
   signal(SIGPIPE, SIG_IGN);
   std::vector<testraster::Page> pages = NumberedPages(6, false, 1);
-  LiveFilter filter(JobArgs(""), Environment());
-  ASSERT_GT(filter.pid(), 0);
-  // The upstream filter has sent three pages and part of the fourth, and keeps
-  // its end of the pipe open.
-  ASSERT_TRUE(filter.Feed(CutInsidePage(pages, 3)));
-  ASSERT_TRUE(filter.WaitForLog("PAGE: 3 1\n", 20s)) << filter.err();
-  std::chrono::milliseconds elapsed;
-  EXPECT_EQ(CancelAndWait(filter, &elapsed), 0) << filter.err();
-  EXPECT_LT(elapsed, 2s);
-  const std::string out = filter.out(), err = filter.err();
-  EXPECT_TRUE(WellFormed(out));
-  EXPECT_EQ(PageOrder(out), "1 2 3");
-  EXPECT_EQ(PageLines(err), "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\n");
-  EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
-  EXPECT_EQ(Count(err, "\nINFO: Job cancelled"), 1u);
+  // Also when the SIGTERM watcher thread (the filter's first thread start)
+  // cannot start and a signal handler stands in for it.  ThreadSanitizer's
+  // runtime cannot start under the preloaded fault library.
+  struct Setup {
+    const char *what;
+    std::vector<std::string> env;
+    bool watcher;
+  };
+  std::vector<Setup> setups = {{"with the watcher thread", Environment(), true}};
+  if (!kThreadSanitizer) {
+    const char *asan = getenv("ASAN_OPTIONS");
+    setups.push_back(
+        {"without the watcher thread",
+         Environment(
+             {std::string("LD_PRELOAD=") + ZELVAR_FAULT_PRELOAD_PATH, "ZELVAR_FAIL_THREAD_AT=1",
+              std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"}),
+         false});
+  }
+  // The upstream filter has sent three pages and part of the fourth, or the
+  // three pages alone, and keeps its end of the pipe open: the filter waits
+  // inside a page or for the next header.
+  const std::string inputs[] = {CutInsidePage(pages, 3),
+                                testraster::RasterBytes({pages.begin(), pages.begin() + 3})};
+  for (const Setup &s : setups)
+    for (const std::string &input : inputs) {
+      SCOPED_TRACE(std::string(s.what) +
+                   (&input == &inputs[0] ? ", inside a page" : ", between pages"));
+      LiveFilter filter(JobArgs(""), s.env);
+      ASSERT_GT(filter.pid(), 0);
+      ASSERT_TRUE(filter.Feed(input));
+      ASSERT_TRUE(filter.WaitForLog("PAGE: 3 1\n", 20s)) << filter.err();
+      std::chrono::milliseconds elapsed;
+      EXPECT_EQ(CancelAndWait(filter, &elapsed), 0) << filter.err();
+      EXPECT_LT(elapsed, 2s);
+      const std::string out = filter.out(), err = filter.err();
+      EXPECT_TRUE(WellFormed(out));
+      EXPECT_EQ(PageOrder(out), "1 2 3");
+      EXPECT_EQ(PageLines(err), "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\n");
+      EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
+      EXPECT_EQ(Count(err, "\nINFO: Job cancelled"), 1u);
+      EXPECT_EQ(Count(err, "cancel::no watcher thread"), s.watcher ? 0u : 1u);
+    }
 }
 
 // cupsd signals the filters of a job one after the other, so the upstream filter
@@ -96,19 +130,22 @@ TEST(FilterCancel, AJobCancelledWhileWaitingForItsInputEndsAfterThePagesSent) {
 TEST(FilterCancel, InputCutShortByTheCancelIsNoError) {
   signal(SIGPIPE, SIG_IGN);
   std::vector<testraster::Page> pages = NumberedPages(4, false, 1);
-  LiveFilter filter(JobArgs(""), Environment());
-  ASSERT_GT(filter.pid(), 0);
-  ASSERT_TRUE(filter.Feed(CutInsidePage(pages, 2)));
-  ASSERT_TRUE(filter.WaitForLog("PAGE: 2 1\n", 20s)) << filter.err();
-  filter.EndInput();
-  std::this_thread::sleep_for(20ms);
-  std::chrono::milliseconds elapsed;
-  EXPECT_EQ(CancelAndWait(filter, &elapsed), 0) << filter.err();
-  EXPECT_LT(elapsed, 2s);
-  const std::string out = filter.out(), err = filter.err();
-  EXPECT_TRUE(WellFormed(out));
-  EXPECT_EQ(PageOrder(out), "1 2");
-  EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
+  for (const bool inPage : {true, false}) {
+    SCOPED_TRACE(inPage ? "cut inside a page" : "cut inside a header");
+    LiveFilter filter(JobArgs(""), Environment());
+    ASSERT_GT(filter.pid(), 0);
+    ASSERT_TRUE(filter.Feed(inPage ? CutInsidePage(pages, 2) : CutInsideHeader(pages, 2)));
+    ASSERT_TRUE(filter.WaitForLog("PAGE: 2 1\n", 20s)) << filter.err();
+    filter.EndInput();
+    std::this_thread::sleep_for(20ms);
+    std::chrono::milliseconds elapsed;
+    EXPECT_EQ(CancelAndWait(filter, &elapsed), 0) << filter.err();
+    EXPECT_LT(elapsed, 2s);
+    const std::string out = filter.out(), err = filter.err();
+    EXPECT_TRUE(WellFormed(out));
+    EXPECT_EQ(PageOrder(out), "1 2");
+    EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
+  }
 }
 
 TEST(FilterCancel, ACancelledSpooledJobSendsNoFurtherSheetOrCopyAndLeavesNoSpoolFile) {

@@ -21,6 +21,7 @@
 #include "filter_process.h"
 #include "job_check.h"
 #include "job_parser.h"
+#include "sanitizer_build.h"
 #include "test_raster.h"
 
 namespace {
@@ -28,18 +29,6 @@ namespace {
 using filtertest::BoundedCall;
 using filtertest::BoundedResult;
 using filtertest::ScratchDir;
-
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kThreadSanitizer = true;
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
 
 // ThreadSanitizer's runtime cannot start under another library that replaces
 // malloc; these tests run in the plain and the AddressSanitizer builds.
@@ -177,41 +166,6 @@ std::string WholeJob(const BoundedResult &r) {
   return "";
 }
 
-// Allocation sites whose failure the filter does not report yet, because the
-// mend lies in files another change is editing.  Their cases print "AWAITING
-// FIX" instead of failing; one of them that passes fails the test, so that the
-// list is cut as the mends arrive.
-struct AwaitingFix {
-  const char *function;  // as addr2line names the allocating function
-  const char *mend;
-};
-const AwaitingFix kAwaitingFix[] = {
-    {"ReserveOutputArea",
-     "src/output/jbig_thread.cpp OutputPage: FailPrinterOutput instead of ReportError, so that "
-     "a page that cannot be compressed ends the job with exit status 1"},
-    {"DoBorderQuality",
-     "src/image/line_art.cpp: report the failure to the image thread, which must fail the page"},
-    {"ApplyFilter3x3",
-     "src/image/line_art.cpp: report the failure to the image thread, which must fail the page"},
-    {"ImageCrop",
-     "src/image/crop_scale.cpp: report the failure to the image thread, which must fail the page"},
-    {"ScaleImage",
-     "src/image/crop_scale.cpp: report the failure to the image thread, which must fail the page"},
-};
-
-const AwaitingFix *AwaitedMend(const std::string &function) {
-  for (const AwaitingFix &a : kAwaitingFix)
-    if (function.rfind(a.function, 0) == 0) return &a;
-  return nullptr;
-}
-
-// A filter whose page loop does not read through RasterInput yet (it logs
-// "RasterInput::" once it does) takes a raster stream libcups could not open for
-// an empty one.
-bool WaitingForRasterInput(const BoundedResult &r) {
-  return r.status == 0 && r.out.empty() && r.err.find("RasterInput::") == std::string::npos;
-}
-
 // The allocation sites of a clean run, each with the number of its calls.
 std::vector<std::pair<std::string, int>> AllocationSites(const std::vector<std::string> &allocs) {
   std::vector<std::pair<std::string, int>> sites;
@@ -258,24 +212,15 @@ void FailEachAllocation(const char *table, const std::string &from, bool mustRep
       for (const std::string &l : f.Logged("crash")) crash = l;
       const bool libraryCrash =
           !mustReport && r.signal != 0 && crash.find(" " + from) != std::string::npos;
-      const AwaitingFix *awaited = mustReport ? AwaitedMend(function) : nullptr;
       std::string verdict;
-      if (awaited && fault.empty())
-        verdict = "  FIXED: drop it from kAwaitingFix";
-      else if (awaited)
-        verdict = "  AWAITING FIX (" + fault + "): " + awaited->mend;
-      else if (!fault.empty() && libraryCrash)
+      if (!fault.empty() && libraryCrash)
         verdict = "  (the library's own crash: " + crash + ")";
-      else if (!fault.empty() && WaitingForRasterInput(r))
-        verdict = "  (WAITING for RasterInput in the page loop)";
       else if (!fault.empty())
         verdict = "  FAULT: " + fault;
       printf("[%s] %s %s call %d of %d: %s | %s | %s%s\n", table, site.c_str(), function.c_str(), k,
              calls, failed.c_str(), filtertest::HowItEnded(r).c_str(), Outcome(r).c_str(),
              verdict.c_str());
-      if (awaited) {
-        EXPECT_NE(fault, "") << site << " " << function << " is mended: drop it from kAwaitingFix";
-      } else if (!libraryCrash && !WaitingForRasterInput(r)) {
+      if (!libraryCrash) {
         EXPECT_EQ(fault, "") << site << " " << function << " call " << k;
       }
     }
@@ -394,16 +339,19 @@ TEST(FaultInjection, EachThreadStartFailingInTurn) {
   BoundedResult clean = f.Run({});
   ASSERT_EQ(WholeJob(clean), "");
   const size_t threads = f.Logged("thread").size();
-  ASSERT_EQ(threads, 1 + kPages) << "one compression thread and one image thread a page";
+  ASSERT_EQ(threads, 2 + kPages)
+      << "the SIGTERM watcher, the compression thread and one image thread a page";
   printf("[thread] %zu thread starts\n", threads);
   for (size_t n = 1; n <= threads; ++n) {
     BoundedResult r = f.Run({"ZELVAR_FAIL_THREAD_AT=" + std::to_string(n)});
-    // Without the compression thread nothing can be written; a page whose image
+    // Without the watcher a signal handler takes SIGTERM and the job goes on;
+    // without the compression thread nothing can be written; a page whose image
     // thread cannot start is processed by the main thread.
-    std::string fault = n == 1 ? ReportedFault(r) : WholeJob(r);
-    printf("[thread] start %zu of %zu fails (%s): %s | %s%s\n", n, threads,
-           n == 1 ? "compression thread" : "image thread", filtertest::HowItEnded(r).c_str(),
-           Outcome(r).c_str(), fault.empty() ? "" : ("  FAULT: " + fault).c_str());
+    const char *role = n == 1 ? "SIGTERM watcher" : n == 2 ? "compression thread" : "image thread";
+    std::string fault = n == 2 ? ReportedFault(r) : WholeJob(r);
+    printf("[thread] start %zu of %zu fails (%s): %s | %s%s\n", n, threads, role,
+           filtertest::HowItEnded(r).c_str(), Outcome(r).c_str(),
+           fault.empty() ? "" : ("  FAULT: " + fault).c_str());
     EXPECT_EQ(fault, "") << "thread start " << n;
   }
   fflush(stdout);

@@ -1,14 +1,18 @@
-// The image threads' admission gate: page order, the limit, and the gate's
-// behaviour when no job has opened it.
+// The image threads' admission gate: page order, the limit, a cancel, and the
+// gate's behaviour when no job has opened it.
 #include "driver/image_gate.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "driver/cancel_signal.h"
 
 namespace {
 
@@ -79,6 +83,31 @@ TEST(ImageGate, ClosingLetsWaitingThreadsThrough) {
   ImageGateClose();
   waiting.join();
   EXPECT_EQ(p.order, std::vector<DWORD>{5});
+}
+
+// In a child process, which takes SIGTERM as the filter does: a thread waiting
+// for a page that never comes goes through once the job is cancelled.
+TEST(ImageGate, ACancelLetsWaitingThreadsThrough) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (!InstallCancelHandler()) _exit(2);
+        ImageGateOpen(1);
+        std::atomic<bool> through{false};
+        std::thread waiting([&through] {
+          ImageGateLeave(ImageGateEnter(5));  // page 0 never comes
+          through = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (through) _exit(3);
+        kill(getpid(), SIGTERM);
+        for (int ms = 0; ms < 5000 && !through; ++ms)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!through) _exit(4);
+        waiting.join();
+        _exit(CancelRequested() ? 0 : 5);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST(ImageGate, UnopenedGateAdmitsAtOnceAndCountsNothing) {

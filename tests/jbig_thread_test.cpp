@@ -158,34 +158,56 @@ TEST(JbigThread, ReadySlotWithoutBitmapIsNotTaken) {
   EXPECT_EQ(bytes[1], 0x45);
 }
 
-TEST(JbigThread, PrinterThatGoesAwayStopsOutputButEveryPageIsReleased) {
-  std::vector<testjob::Page> pages = MixedPages();
-  // A full disk, and a connection whose reader has gone (no SIGPIPE death).
-  for (const char *target : {"/dev/full", "pipe"}) {
+TEST(JbigThread, PrinterThatGoesAwayOrAPageThatCannotBeCompressedEndsOutputButEveryPageIsReleased) {
+  // A full disk, a connection whose reader has gone (no SIGPIPE death), and a
+  // third page of no width, which the encoder refuses.
+  for (const char *target : {"/dev/full", "pipe", "page of no width"}) {
+    std::vector<testjob::Page> pages = MixedPages();
+    const bool badPage = strcmp(target, "page of no width") == 0;
+    if (badPage) pages[2] = testjob::BlankPage(0, 256);
     int fds[2] = {-1, -1};
+    std::unique_ptr<testjob::OutputCapture> capture;
     if (strcmp(target, "pipe") == 0) {
       ASSERT_EQ(pipe(fds), 0);
       close(fds[0]);
-    } else {
+    } else if (!badPage) {
       fds[1] = open(target, O_WRONLY);
       ASSERT_GE(fds[1], 0);
     }
     ResetPrinterOutput();
-    SetPrinterOutputFd(fds[1]);
+    if (badPage)
+      capture = std::make_unique<testjob::OutputCapture>();
+    else
+      SetPrinterOutputFd(fds[1]);
     testing::internal::CaptureStderr();
     auto start = std::chrono::steady_clock::now();
     testjob::RunCompressionThread(pages, 2);  // returns only once every page is released
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::string err = testing::internal::GetCapturedStderr();
-    SetPrinterOutputFd(1);
-    close(fds[1]);
     EXPECT_TRUE(PrinterOutputFailed()) << target;
     EXPECT_LT(seconds, 5.0) << target;
     // One error line, however many pages were still to come.
     size_t first = err.find("ERROR: ");
     ASSERT_NE(first, std::string::npos) << target;
     EXPECT_EQ(err.find("ERROR: ", first + 1), std::string::npos) << err;
+    if (badPage) {
+      EXPECT_EQ(err.substr(first, err.find('\n', first) - first),
+                "ERROR: Unable to compress page 3");
+      // The records of the two pages before it, and nothing after them.
+      std::vector<uint8_t> bytes = capture->Bytes();
+      std::vector<testjob::Page> sent(pages.begin(), pages.begin() + 2);
+      std::vector<uint8_t> expected;
+      {
+        testjob::OutputCapture alone;
+        testjob::RunCompressionThread(sent, 2);
+        expected = alone.Bytes();
+      }
+      EXPECT_EQ(bytes, expected);
+    } else {
+      SetPrinterOutputFd(1);
+      close(fds[1]);
+    }
     ResetPrinterOutput();
   }
 }

@@ -104,7 +104,7 @@ void RunCompressionThread(const std::vector<Page> &pages, int slots) {
     slot->linebyte = page.width / 8;
     slot->pagesize = static_cast<DWORD>(page.bits.size());
     BYTE *bitmap = static_cast<BYTE *>(malloc(page.bits.empty() ? 1 : page.bits.size()));
-    memcpy(bitmap, page.bits.data(), page.bits.size());
+    if (!page.bits.empty()) memcpy(bitmap, page.bits.data(), page.bits.size());
     SetSlotState(slot, kSlotInWork);
     SetSlotBitmap(slot, bitmap);
     SetSlotState(slot, kSlotReady);

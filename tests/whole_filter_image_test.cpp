@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sanitizer_build.h"
 #include "whole_filter.h"
 
 namespace {
@@ -114,16 +115,6 @@ void ExpectSolidBox(const inspect::Bitmap &page, unsigned x, unsigned y, unsigne
   EXPECT_EQ(CountDots(page, x - 1, y - 1, w + 2, h + 2), w * h) << what;
 }
 
-// Under ThreadSanitizer one 600 dpi sheet takes the filter about half a minute; the
-// crop and scale paths run there on the small pages of the other tests.
-#if defined(__SANITIZE_THREAD__)
-#define ZELVAR_SLOW_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define ZELVAR_SLOW_SANITIZER 1
-#endif
-#endif
-
 struct SheetResult {
   unsigned width, height, paper;
 };
@@ -150,11 +141,12 @@ inspect::Bitmap PrintSheet(const Sheet &sheet, const SheetResult &expected) {
   return std::move(job->pages[0]);
 }
 
-#ifdef ZELVAR_SLOW_SANITIZER
-#define SKIP_600_DPI() GTEST_SKIP() << "600 dpi sheets take too long under ThreadSanitizer"
-#else
-#define SKIP_600_DPI() (void)0
-#endif
+// Under ThreadSanitizer one 600 dpi sheet takes the filter about half a minute; the
+// crop and scale paths run there on the small pages of the other tests.
+#define SKIP_600_DPI()                                                                          \
+  do {                                                                                          \
+    if (kThreadSanitizer) GTEST_SKIP() << "600 dpi sheets take too long under ThreadSanitizer"; \
+  } while (0)
 
 const testraster::Rect kSheetBox = {400, 500, 16, 16};
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "driver/image_gate.h"
 #include "driver/job_state.h"
 #include "runtime/debug_log.h"
 #include "runtime/win_helpers.h"
@@ -59,6 +60,9 @@ void *CancelWatcher(void *) {
   DbgMsg("cancel::SIGTERM: no further pages are taken or sent");
   // Every slot wait looks at the flag when it wakes.
   NotifySlotChange();
+  // Image threads waiting for their turn go through at once: they leave their
+  // pages unprocessed, which the compression thread drops.
+  ImageGateClose();
   return nullptr;
 }
 

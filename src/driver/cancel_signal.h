@@ -4,8 +4,8 @@
 //
 // SIGTERM is blocked in every thread but a watcher, which waits for it, sets a
 // flag, writes one byte to a pipe that is never read (so the pipe stays
-// readable from then on) and wakes the slot waits.  Reads of the raster input
-// wait on that pipe too.
+// readable from then on), wakes the slot waits and closes the image threads'
+// admission gate.  Reads of the raster input wait on that pipe too.
 #pragma once
 
 #include <sys/types.h>
@@ -17,11 +17,18 @@
 // Blocks SIGTERM and starts the watcher thread.  Call once, from main, before
 // any other thread starts (threads inherit the signal mask).  FALSE (reported
 // in the log) when the watcher cannot start: a handler then sets the flag and
-// fills the pipe, and slot waits see the flag at their next poll.
+// fills the pipe, slot waits see the flag at their next poll, and the gate is
+// closed when the page loop ends.
 BOOL InstallCancelHandler();
 
 // TRUE once SIGTERM has arrived.
 BOOL CancelRequested();
+
+// How long input that ends early waits for a cancel on its way before the end
+// counts as an error.  CUPS sends SIGTERM to the upstream filters too, just
+// before this one, and a killed filter's end of the pipe closes: input cut
+// short is the cancel's doing when the signal follows at once.
+constexpr DWORD kCancelGraceMs = 250;
 
 // Waits up to timeoutMs for the job to be cancelled; TRUE when it is.
 BOOL CancelArrivesWithin(DWORD timeoutMs);

@@ -18,18 +18,17 @@
 #include "driver/job_options.h"
 #include "driver/job_state.h"
 #include "driver/page_header_check.h"
+#include "driver/raster_input.h"
 #include "driver/raster_page.h"
 #include "output/jbig_thread.h"
 #include "output/pjl_framing.h"
 #include "output/printer_output.h"
 #include "output/spool_file.h"
 #include "runtime/debug_log.h"
+#include "runtime/header_value.h"
 #include "runtime/status_messages.h"
 
 namespace {
-
-// How long input that ends inside a page waits for a cancel on its way.
-constexpr DWORD kCancelGraceMs = 250;
 
 const char kUsage[] = "Usage: FILTER JOD_ID USERNAME DOC_TITLE COPIES OPTIONS [FILENAME]";
 
@@ -64,10 +63,10 @@ void StopJob(FilterRun *run) {
 
 bool TakeMorePages(const FilterRun *run) { return !run->bStopTakingPages && !CancelRequested(); }
 
-// The raster stream's read function: the input descriptor, given up on cancel.
-ssize_t ReadRasterInput(void *ctx, unsigned char *buffer, size_t length) {
-  return ReadUnlessCancelled(*static_cast<const int *>(ctx), buffer, length);
-}
+// TRUE once the job can no longer come out as asked: the printer output or the
+// spool file failed, or a page could not be processed.  Each has reported its
+// "ERROR:" line.
+BOOL JobFailed() { return PrinterOutputFailed() || SpoolFailed() || PageProcessingFailed(); }
 
 // The seventh argument: the raster file, opened read-only.  -1 (reported) when it
 // cannot be opened or is a directory.
@@ -156,7 +155,7 @@ void FirstPageActions(FilterRun *run, char *argv[], const ppd_file_t *ppd) {
   PJL_WriteStartJobCmd_Zelvar(h, run->numUP, argv[0], argv[2], argv[3], argv[4],
                               run->bDriverDoCollate, run->PrinterLocation);
   run->bJobHeaderWritten = TRUE;
-  run->bDuplex = h->Duplex ? TRUE : FALSE;
+  run->bDuplex = RawHeaderValue(h->Duplex) != 0 ? TRUE : FALSE;
   if (JobNeedsSpool(run->bDuplex, run->bDriverDoCollate) && !CreateSpoolFile())
     DbgMsg("main::no spool file: %s", run->bDriverDoCollate
                                           ? "one copy is printed, in page order"
@@ -254,9 +253,7 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
     StopJob(run);
     return;
   }
-  // CUPS sends SIGTERM to the upstream filters too, just before this one, and a
-  // killed filter's end of the pipe closes: input cut short inside a page is the
-  // cancel's doing when the signal follows at once.
+  // Input cut short inside a page may be the cancel's doing.
   if (linesRead < h->cupsHeight) CancelArrivesWithin(kCancelGraceMs);
   if (CancelRequested()) {
     // Read whole or cut short by the cancel, the page is dropped unprocessed.
@@ -277,7 +274,7 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
     StopJob(run);
   }
   FlushSpooledPages(run);
-  if (PrinterOutputFailed() || SpoolFailed()) StopJob(run);
+  if (JobFailed()) StopJob(run);
 }
 
 // Waits until the compression thread has released the last page handed on.  It
@@ -343,7 +340,7 @@ void EndJob(FilterRun *run, pthread_t jbigThread) {
       PJL_WriteCloseJobCmd(&run->inheader_bak);
     }
   }
-  if (PrinterOutputFailed() || SpoolFailed()) run->exitStatus = 1;
+  if (JobFailed()) run->exitStatus = 1;
 }
 
 }  // namespace
@@ -371,8 +368,8 @@ int FilterMain(int argc, char *argv[]) {
   ResetPageReports();
   RemoveSpoolFile();
   WidenInputPipe(fd);
-  cups_raster_t *ras = cupsRasterOpenIO(ReadRasterInput, &fd, CUPS_RASTER_READ);
-  if (ras == nullptr) DbgMsg("main::cupsRasterOpen: no raster stream on the input");
+  RasterInput input;
+  cups_raster_t *ras = OpenRasterInput(&input, fd);
   ppd_file_t *ppd = OpenPpd();
 
   GetPrinterLocation(argv[0], run->PrinterLocation, sizeof run->PrinterLocation);
@@ -395,8 +392,15 @@ int FilterMain(int argc, char *argv[]) {
     run->bDriverDoCollate = FALSE;
     run->page = 0;
     ImageGateOpen(ImageGateSize());
-    while (TakeMorePages(run) && ras != nullptr && cupsRasterReadHeader2(ras, &run->inheader))
+    while (TakeMorePages(run)) {
+      if (ras == nullptr || !ReadRasterHeader(&input, ras, &run->inheader)) {
+        // No further page: the end of the stream, or input that is cut short,
+        // refused or unreadable.
+        if (!ReportRasterEnd(&input, ras, run->page)) StopJob(run);
+        break;
+      }
       ReadPage(run, ras, argv, ppd);
+    }
     EndJob(run, jbigThread);
   }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "driver/cancel_signal.h"
 #include "driver/image_gate.h"
 #include "driver/job_state.h"
 #include "driver/raster_page.h"
@@ -51,7 +52,10 @@ void *ImageProcThread(void *param) {
   DbgMsg("ImageProcThread::cupsBitsPerPixel %u", header.cupsBitsPerPixel);
   const DWORD start = GetTickCount();
 
-  if (SlotBitmap(lpJob) == nullptr) {
+  if (CancelRequested()) {
+    // The compression thread drops the page unwritten: no work on it.
+    DbgMsg("ImageProcThread::job cancelled, page %u is not processed", pageIndex);
+  } else if (SlotBitmap(lpJob) == nullptr) {
     DbgMsg("ImageProcThread::page %u has no bitmap", pageIndex);
   } else {
     if (header.cupsBitsPerPixel == 24) {

@@ -1,10 +1,10 @@
 #include "driver/raster_input.h"
 
 #include <errno.h>
-#include <unistd.h>
 
 #include <cstring>
 
+#include "driver/cancel_signal.h"
 #include "runtime/debug_log.h"
 #include "runtime/status_messages.h"
 
@@ -12,17 +12,16 @@ namespace {
 
 constexpr uint64_t kSyncWordBytes = 4;
 
-// libcups's read callback.  libcups reads a page header with one request for the
-// whole header when nothing of it is buffered; when part of it was already read
-// ahead (compressed streams), the first request is for the rest only.
+// libcups's read callback, the only one the filter gives libcups.  libcups reads
+// a page header with one request for the whole header when nothing of it is
+// buffered; when part of it was already read ahead (compressed streams), the
+// first request is for the rest only.  A cancel wakes a read that waits for
+// input and fails it (ECANCELED).
 ssize_t ReadInput(void *ctx, unsigned char *buffer, size_t bytes) {
   RasterInput *in = static_cast<RasterInput *>(ctx);
   ++in->reads;
   if (in->headerFirstAsk == 0) in->headerFirstAsk = bytes;
-  ssize_t n;
-  do {
-    n = read(in->fd, buffer, bytes);
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n = ReadUnlessCancelled(in->fd, buffer, bytes);
   if (n < 0) {
     if (in->readErrno == 0) in->readErrno = errno;
     return -1;
@@ -40,6 +39,11 @@ void StartHeaderNotes(RasterInput *in) {
   in->headerFirstAsk = 0;
   in->headerBytes = 0;
   in->headerHitEnd = FALSE;
+}
+
+// Ends that input cut short can cause, which a cancel on its way explains.
+bool EndsEarly(RasterEnd end) {
+  return end == kRasterReadError || end == kRasterCutInSyncWord || end == kRasterCutInHeader;
 }
 
 const char *EndName(RasterEnd end) {
@@ -110,6 +114,12 @@ BOOL ReportRasterEnd(const RasterInput *input, const cups_raster_t *ras, DWORD p
   const RasterEnd end = RasterInputEnd(input, ras);
   DbgMsg("RasterInput::%s after %u pages, %llu bytes read", EndName(end), pagesRead,
          static_cast<unsigned long long>(input->bytesRead));
+  if (IsCleanRasterEnd(end)) return TRUE;
+  // A read given up for the cancel, or input cut short by it upstream.
+  if (CancelRequested() || (EndsEarly(end) && CancelArrivesWithin(kCancelGraceMs))) {
+    DbgMsg("RasterInput::the job is cancelled, its input's end is no error");
+    return TRUE;
+  }
   const DWORD page = pagesRead + 1;
   switch (end) {
     case kRasterEndOfJob:

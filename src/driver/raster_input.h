@@ -58,5 +58,7 @@ RasterEnd RasterInputEnd(const RasterInput *input, const cups_raster_t *ras);
 BOOL IsCleanRasterEnd(RasterEnd end);
 
 // Logs how the input ended and, unless it ended cleanly, writes an "ERROR:"
-// line naming the page concerned (pagesRead + 1).  TRUE for a clean end.
+// line naming the page concerned (pagesRead + 1).  TRUE for a clean end, and
+// for an early end when the job is cancelled (waiting up to kCancelGraceMs for
+// a cancel on its way), which is no error.
 BOOL ReportRasterEnd(const RasterInput *input, const cups_raster_t *ras, DWORD pagesRead);

@@ -33,11 +33,13 @@ BOOL EmitPageRecord(const JbigOutputArea *record) {
 BOOL OutputBroken() { return PrinterOutputFailed() || SpoolFailed(); }
 
 // Compresses, frames and emits the page in `slot`.  A cancel that comes while
-// the page is compressed drops it.
+// the page is compressed drops it.  A page that cannot be compressed ends the
+// printer output: a job without one of its pages is no longer the job asked
+// for, so no further page goes out and the filter exits with status 1.
 void OutputPage(const JobInfo *slot, BYTE *bitmap, DWORD CurrentPage) {
   JbigOutputArea record;
   if (!BuildPageRecord(slot, bitmap, &record)) {
-    ReportError("Unable to compress page %u", CurrentPage + 1);
+    FailPrinterOutput("Unable to compress page %u", CurrentPage + 1);
     return;
   }
   DbgMsg("JbigThread::page data outsize = %zu", record.size);
