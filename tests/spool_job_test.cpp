@@ -102,6 +102,19 @@ TEST(SpooledJob, PagesGoOutInSheetOrderOncePerCollatedCopy) {
   }
 }
 
+TEST(SpooledJob, AMalformedDuplexValuePrintsOneSidedInPageOrder) {
+  // The job header says DUPLEX=ON only for 1; a 2 must not reorder the pages as
+  // sheets of a job the printer prints one-sided.
+  std::vector<testraster::Page> pages = NumberedPages(3, true, 1);
+  const unsigned two = 2;
+  for (testraster::Page &p : pages) memcpy(&p.header.Duplex, &two, sizeof two);
+  ScratchDir dir, tmp;
+  FilterResult r = RunJob(dir, pages, "", tmp.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(PageOrder(r.out), "1 2 3");
+  EXPECT_EQ(Count(r.err, "DEBUG: Create Spool File "), 0u);
+}
+
 TEST(SpooledJob, WithoutAUsableTemporaryDirectoryTheJobPrintsUnspooled) {
   ScratchDir dir;
   FilterResult r =

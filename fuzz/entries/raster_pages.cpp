@@ -38,7 +38,7 @@ RasterPages CountRasterPages(const std::string &stream) {
     if (pages.whole == 0) {
       unsigned duplex;
       memcpy(&duplex, &h.Duplex, sizeof duplex);
-      pages.firstDuplex = duplex != 0;
+      pages.firstDuplex = duplex == 1;
     }
     // The page's bytes, which libcups hands out line by line whatever the piece
     // size; a stream that ends early yields fewer.

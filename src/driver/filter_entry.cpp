@@ -155,7 +155,9 @@ void FirstPageActions(FilterRun *run, char *argv[], const ppd_file_t *ppd) {
   PJL_WriteStartJobCmd_Zelvar(h, run->numUP, argv[0], argv[2], argv[3], argv[4],
                               run->bDriverDoCollate, run->PrinterLocation);
   run->bJobHeaderWritten = TRUE;
-  run->bDuplex = RawHeaderValue(h->Duplex) != 0 ? TRUE : FALSE;
+  // Two-sided exactly when the job header tells the printer DUPLEX=ON: a malformed
+  // value such as 2 prints one-sided, so its pages must not be reordered as sheets.
+  run->bDuplex = RawHeaderValue(h->Duplex) == 1 ? TRUE : FALSE;
   if (JobNeedsSpool(run->bDuplex, run->bDriverDoCollate) && !CreateSpoolFile())
     DbgMsg("main::no spool file: %s", run->bDriverDoCollate
                                           ? "one copy is printed, in page order"
