@@ -64,10 +64,10 @@ cupsd_start() {
   for d in backend cgi-bin daemon driver monitor notifier; do
     if [ -e "$sysbin/$d" ]; then ln -sfn "$sysbin/$d" "$CUPSD_DIR/serverbin/$d"; fi
   done
-  for spec in "$@"; do
-    prog=${spec%%:*}
+  for entry in "$@"; do
+    prog=${entry%%:*}
     name=$(basename "$prog")
-    case $spec in *:*) name=${spec#*:} ;; esac
+    case $entry in *:*) name=${entry#*:} ;; esac
     rm -f "$CUPSD_DIR/serverbin/filter/$name"
     install -o root -g root -m 0755 "$prog" "$CUPSD_DIR/serverbin/filter/$name" || return 1
   done
