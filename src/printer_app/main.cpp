@@ -1,0 +1,16 @@
+// zelvar-printer-app: the printer as an IPP Everywhere printer, on PAPPL's main
+// loop and its usual sub-commands (server, add, delete, devices, drivers, submit,
+// status, jobs, cancel, options, shutdown, ...) and web interface.
+#include <signal.h>
+
+#include "printer_app/pappl_driver.h"
+
+int main(int argc, char *argv[]) {
+  // A filter that goes away while it is fed is a failed job, not a fatal signal.
+  signal(SIGPIPE, SIG_IGN);
+  return papplMainloop(argc, argv, ZELVAR_APP_VERSION, /*footer_html=*/nullptr,
+                       static_cast<int>(sizeof zelvarapp::gDrivers / sizeof zelvarapp::gDrivers[0]),
+                       zelvarapp::gDrivers, zelvarapp::AutoAddCallback, zelvarapp::DriverCallback,
+                       /*subcmd_name=*/nullptr, /*subcmd_cb=*/nullptr, /*system_cb=*/nullptr,
+                       /*usage_cb=*/nullptr, /*data=*/nullptr);
+}
