@@ -86,17 +86,12 @@ bool SetUpChildPage(const JobSettings &settings, const cups_page_header2_t &sour
   h.Margins[0] = h.Margins[1] = margin;
   for (int i = 0; i < 4; ++i) h.cupsImagingBBox[i] = static_cast<float>(h.ImagingBoundingBox[i]);
   h.cupsBorderlessScalingFactor = 1.0f;
-  if (settings.fullBleed) {
-    // The whole page; the filter scales or crops it to the printable area.
-    h.cupsWidth = source.cupsWidth;
-    h.cupsHeight = source.cupsHeight;
-    page->left = page->top = 0;
-  } else {
-    h.cupsWidth = Pixels(h.ImagingBoundingBox[2] - h.ImagingBoundingBox[0], dpi);
-    h.cupsHeight = Pixels(h.ImagingBoundingBox[3] - h.ImagingBoundingBox[1], dpi);
-    page->left = Pixels(margin, dpi);
-    page->top = page->left;
-  }
+  // The printable area, or for a full-bleed page the whole sheet (which the
+  // filter then scales or crops to the printable area), in the printer's points:
+  // a client's page in millimetres may be a pixel or two larger or smaller.
+  h.cupsWidth = Pixels(h.ImagingBoundingBox[2] - h.ImagingBoundingBox[0], dpi);
+  h.cupsHeight = Pixels(h.ImagingBoundingBox[3] - h.ImagingBoundingBox[1], dpi);
+  page->left = page->top = Pixels(margin, dpi);
 
   const bool rgb = settings.mode == PrintMode::kBlackRed;
   h.cupsBitsPerColor = 8;

@@ -215,8 +215,9 @@ void FilterChild::Pump(int out, int err) {
     if (stop_.load()) {
       const auto now = Clock::now();
       if (terminatedAt == Clock::time_point{}) terminatedAt = now;
-      if (!killed && now - terminatedAt > std::chrono::milliseconds(kKillDelayMs)) {
-        kill(pid_, SIGKILL);
+      if (!killed && now - terminatedAt > std::chrono::milliseconds(killDelayMs_)) {
+        // The whole process group, so that nothing it started keeps the pipes.
+        kill(-pid_, SIGKILL);
         killed = true;
       }
     }
@@ -260,7 +261,7 @@ ChildExit FilterChild::Finish() {
         break;
       }
       // Its output is closed; one that lingers on is not waited for long.
-      if (Clock::now() - start > std::chrono::milliseconds(kKillDelayMs)) kill(pid_, SIGKILL);
+      if (Clock::now() - start > std::chrono::milliseconds(killDelayMs_)) kill(-pid_, SIGKILL);
       usleep(10000);
     }
     if (wstatus != -1 && WIFEXITED(wstatus)) {

@@ -67,6 +67,7 @@ class FilterChild {
 
   // How long a terminated child may take before it is killed.
   static constexpr int kKillDelayMs = 10000;
+  void SetKillDelayMs(int ms) { killDelayMs_ = ms; }
 
  private:
   void Pump(int out, int err);
@@ -78,6 +79,7 @@ class FilterChild {
   std::thread pump_;
   std::atomic<bool> stop_{false};  // input refused, SIGTERM sent
   std::atomic<bool> outputFailed_{false};
+  int killDelayMs_ = kKillDelayMs;
   ChildExit exit_;
 };
 
