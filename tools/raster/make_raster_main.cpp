@@ -15,8 +15,13 @@ static void Usage() {
           "         [--duplex] [--tumble] [--copies N] [--collate] [--two-colour]\n"
           "         [--density N] [--toner-save] [--invert] [--mirror] [--scale]\n"
           "         [--margins] [--media-type N] [--tray N] [--compressed]\n"
+          "       zelvar-make-raster --out FILE --pwg sgray_8|srgb_8|black_1|TYPE --media PWG-NAME\n"
+          "         [--pages N] [--dpi N] [--content mark|text|photo] [--red N]\n"
           "  WxH is the sheet in points.  --margins gives the page a 12-point imaging box\n"
-          "  (the raster then covers only the printable area, as CUPS sends it).\n");
+          "  (the raster then covers only the printable area, as CUPS sends it).\n"
+          "  --pwg writes PWG raster, as an IPP client sends it: every page the whole sheet,\n"
+          "  its marks laid out 12 points in from the edges; --red N puts a red square\n"
+          "  beside a black one on page N (from 0).\n");
 }
 
 static bool SheetSize(const char *name, unsigned &w, unsigned &h) {
@@ -34,8 +39,35 @@ static bool SheetSize(const char *name, unsigned &w, unsigned &h) {
   return sscanf(name, "%ux%u", &w, &h) == 2 && w > 0 && h > 0;
 }
 
+// --pwg: pages of a PWG raster document.
+static bool PwgPages(const std::string &type, const char *media, unsigned pages, unsigned dpi,
+                     const std::string &content, int red, std::vector<testraster::Page> *job) {
+  // A 1-bit page is drawn in 8-bit black first.
+  const bool bits = type == "black_1";
+  for (unsigned n = 0; n < pages; ++n) {
+    testraster::Page p;
+    if (!testraster::PwgPage(media, bits ? "black_8" : type.c_str(), dpi, &p)) return false;
+    const cups_page_header2_t &h = p.header;
+    const unsigned m = 12 * dpi / 72;
+    const testraster::Rect box{m, m, h.cupsWidth - 2 * m, h.cupsHeight - 2 * m};
+    if (content == "text")
+      testraster::DrawTextLike(p, n + 1);
+    else if (content == "photo")
+      testraster::DrawPhotoLike(p, n + 1);
+    testraster::DrawPageMarkIn(p, box, n);
+    if (static_cast<int>(n) == red) {
+      const unsigned side = box.w * 15 / 100, y = box.y + box.h * 45 / 100 - side / 2;
+      testraster::FillRect(p, box.x + box.w * 30 / 100 - side / 2, y, side, side, 255, 0, 0);
+      testraster::InkRect(p, box.x + box.w * 70 / 100 - side / 2, y, side, side, 255);
+    }
+    job->push_back(bits ? testraster::PackedBlack1(p) : std::move(p));
+  }
+  return true;
+}
+
 int main(int argc, char **argv) {
-  std::string out, content = "mark";
+  std::string out, content = "mark", pwg, media;
+  int red = -1;
   unsigned pages = 1, dpi = 600, depth = 24, copies = 1, wPt = 612, hPt = 792;
   int density = 3, mediaType = 0, tray = 250;
   bool duplex = false, tumble = false, collate = false, twoColour = false, tonerSave = false,
@@ -73,6 +105,9 @@ int main(int argc, char **argv) {
     else if (a == "--media-type") mediaType = atoi(next());
     else if (a == "--tray") tray = atoi(next());
     else if (a == "--compressed") compressed = true;
+    else if (a == "--pwg") pwg = next();
+    else if (a == "--media") media = next();
+    else if (a == "--red") red = atoi(next());
     else {
       Usage();
       return 2;
@@ -81,6 +116,18 @@ int main(int argc, char **argv) {
   if (out.empty() || (depth != 8 && depth != 24) || dpi == 0) {
     Usage();
     return 2;
+  }
+  if (!pwg.empty()) {
+    std::vector<testraster::Page> job;
+    if (media.empty() || !PwgPages(pwg, media.c_str(), pages, dpi, content, red, &job)) {
+      Usage();
+      return 2;
+    }
+    if (!testraster::WriteRasterFile(out, job, CUPS_RASTER_WRITE_PWG)) {
+      perror(out.c_str());
+      return 1;
+    }
+    return 0;
   }
   std::vector<testraster::Page> job;
   for (unsigned n = 0; n < pages; ++n) {
