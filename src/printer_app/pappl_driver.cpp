@@ -37,9 +37,30 @@ pappl_media_col_t LoadedMedia(const char *source) {
   return media;
 }
 
-// "NAME-supported" and "NAME-default" of each vendor option.
-ipp_t *VendorAttributes() {
+// The printer's supplies: its toner, whose level it does not tell.  (PAPPL has
+// no red colorant for the second colour's toner.)
+bool StatusCallback(pappl_printer_t *printer) {
+  if (papplPrinterGetSupplies(printer, 0, nullptr) > 0) return true;
+  pappl_supply_t toner;
+  memset(&toner, 0, sizeof toner);
+  toner.color = PAPPL_SUPPLY_COLOR_BLACK;
+  CopyText(toner.description, "Black Toner");
+  toner.is_consumed = true;
+  toner.level = -1;  // unknown
+  toner.type = PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE;
+  papplPrinterSetSupplies(printer, 1, &toner);
+  return true;
+}
+
+// Attributes beyond PAPPL's driver data: "NAME-supported" and "NAME-default"
+// of each vendor option, and the one rendering intent (the filter turns colour
+// into grey its own way).
+ipp_t *DriverAttributes() {
   ipp_t *attrs = ippNew();
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
+               nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+               "auto");
   for (const VendorOption &option : VendorOptions()) {
     const std::string supported = std::string(option.ippName) + "-supported";
     const std::string def = std::string(option.ippName) + "-default";
@@ -73,12 +94,16 @@ bool DriverCallback(pappl_system_t *, const char *driverName, const char *, cons
   data->rwriteline_cb = WriteLine;
   data->rendpage_cb = EndPage;
   data->rendjob_cb = EndJob;
+  data->status_cb = StatusCallback;
   data->format = kNativeFormat;
 
   CopyText(data->make_and_model, kMakeAndModel);
   data->ppm = kPagesPerMinute;
   data->ppm_color = kPagesPerMinute;  // black and red prints as fast
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_POSTCARD;
+  data->has_supplies = true;
+  // Pages are turned by the client (or PAPPL, for images) before they come in.
+  data->orient_default = IPP_ORIENT_PORTRAIT;
 
   // Monochrome by default; colour is black and red.
   data->color_supported = PAPPL_COLOR_MODE_MONOCHROME | PAPPL_COLOR_MODE_COLOR;
@@ -131,7 +156,7 @@ bool DriverCallback(pappl_system_t *, const char *driverName, const char *, cons
   data->num_vendor = 0;
   for (const VendorOption &option : VendorOptions())
     data->vendor[data->num_vendor++] = option.ippName;
-  *attrs = VendorAttributes();
+  *attrs = DriverAttributes();
   return true;
 }
 

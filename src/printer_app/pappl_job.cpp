@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,10 +21,33 @@ namespace zelvarapp {
 
 namespace {
 
+// One printer prints one job at a time.  PAPPL 1.3 can start a second job of a
+// printer while the first prints (when a job is cancelled just as its thread
+// starts, the thread still runs and, ending, clears the printer's processing
+// job); the second then waits here instead of writing into the first's output.
+std::timed_mutex *PrinterLock(pappl_printer_t *printer) {
+  static std::mutex guard;
+  static std::map<pappl_printer_t *, std::unique_ptr<std::timed_mutex>> locks;
+  std::lock_guard<std::mutex> hold(guard);
+  std::unique_ptr<std::timed_mutex> &lock = locks[printer];
+  if (!lock) lock = std::make_unique<std::timed_mutex>();
+  return lock.get();
+}
+
+// Takes the printer's lock; false if the job is cancelled first.
+bool TakePrinter(pappl_job_t *job, std::timed_mutex *lock) {
+  while (!lock->try_lock_for(std::chrono::milliseconds(200))) {
+    if (papplJobIsCanceled(job)) return false;
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Waiting for the printer's other job to end");
+  }
+  return true;
+}
+
 // One job's printing, from StartJob to EndJob.
 struct JobRun {
   pappl_job_t *job = nullptr;
   pappl_device_t *device = nullptr;
+  std::timed_mutex *printerLock = nullptr;  // held from StartJob to EndJob
   bool streamedRaster = false;  // the client's PWG or Apple raster, read as it comes
   JobSettings settings;
   FilterChild child;
@@ -30,6 +56,7 @@ struct JobRun {
   ChildPage page;
   std::vector<unsigned char> line;
   unsigned linesWritten = 0;  // lines of the current child page
+  unsigned linesReceived = 0;  // lines of the current client page
   unsigned pagesStarted = 0;
   int papplCountsUndone = 0;
   std::atomic<int> sidesPrinted{0};
@@ -162,7 +189,10 @@ const char *FilterPath() {
 }
 
 bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+  std::timed_mutex *lock = PrinterLock(papplJobGetPrinter(job));
+  if (!TakePrinter(job, lock)) return false;
   JobRun *run = new JobRun;
+  run->printerLock = lock;
   run->job = job;
   run->device = device;
   run->streamedRaster = IsStreamedRaster(job);
@@ -190,6 +220,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     papplJobSetMessage(job, "Unable to start the filter: %s", error.c_str());
     papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
     delete run;
+    lock->unlock();
     return false;
   }
   run->raster = cupsRasterOpenIO(WriteToChild, run, CUPS_RASTER_WRITE_COMPRESSED);
@@ -217,14 +248,16 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
     return false;
   }
   run->line.resize(run->page.header.cupsBytesPerLine);
-  run->linesWritten = 0;
+  run->linesWritten = run->linesReceived = 0;
   return run->raster && cupsRasterWriteHeader2(run->raster, &run->page.header) != 0;
 }
 
 bool WriteLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,
                const unsigned char *line) {
   JobRun *run = RunOf(job);
-  if (run == nullptr || run->writeFailed) return false;
+  if (run == nullptr) return false;
+  ++run->linesReceived;
+  if (run->writeFailed) return false;
   if (papplJobIsCanceled(job)) {
     run->child.Terminate();
     return false;
@@ -236,9 +269,22 @@ bool WriteLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigne
   return WriteChildLine(run, line);
 }
 
-bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned) {
+bool EndPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   JobRun *run = RunOf(job);
   if (run == nullptr) return false;
+  if (run->writeFailed) return false;  // the filter has ended; EndJob says why
+  // PAPPL hands on the lines it could read of a client's page and, when the
+  // data breaks off, takes the page as ended; it is not printed.
+  if (run->streamedRaster && !papplJobIsCanceled(job) &&
+      run->linesReceived < options->header.cupsHeight) {
+    Refuse(run,
+           "Page " + std::to_string(run->pagesStarted) + " of the document ends after " +
+               std::to_string(run->linesReceived) + " of its " +
+               std::to_string(options->header.cupsHeight) +
+               " lines: the raster data is malformed or incomplete",
+           PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+    return false;
+  }
   // A client page shorter than the printable area ends in white.
   while (!run->writeFailed && !papplJobIsCanceled(job) &&
          run->linesWritten < run->page.header.cupsHeight)
@@ -253,19 +299,19 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
   // PAPPL has given up on a document it could not read: the pages taken so far
   // end with the printer job's trailer, like a cancelled job's.
   const bool papplAborted = papplJobGetState(job) == IPP_JSTATE_ABORTED;
-  if (papplJobIsCanceled(job) || papplAborted || !run->refusal.empty()) run->child.Terminate();
+  // (papplJobIsCanceled is also true for an aborted job.)
+  const bool cancelled = papplJobIsCanceled(job) && !papplAborted;
+  if (cancelled || papplAborted || !run->refusal.empty()) run->child.Terminate();
   if (run->raster) cupsRasterClose(run->raster);
   const ChildExit exit = run->child.Finish();
   papplDeviceFlush(device);
   UndoPapplPageCounts(run, static_cast<int>(run->pagesStarted));
 
   bool ok = false;
-  if (papplJobIsCanceled(job)) {
+  if (cancelled) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Cancelled; the printer job was closed after %d sides",
                 run->sidesPrinted.load());
     ok = true;
-  } else if (!run->refusal.empty()) {
-    // The reason is the job's message already.
   } else if (exit.outputFailed) {
     papplJobSetMessage(job, "Unable to send the job to the printer");
   } else if (!exit.exited || exit.status != 0) {
@@ -279,17 +325,22 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
                           : "rastertoZelvar was ended by signal " + std::to_string(exit.signal);
     papplJobSetMessage(job, "%s", error.c_str());
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+  } else if (!run->refusal.empty()) {
+    // Again: the filter's "closing the printer job" came after it.
+    papplJobSetMessage(job, "%s", run->refusal.c_str());
   } else if (papplAborted) {
     papplJobSetMessage(job,
-                       "The document's raster data is malformed or incomplete after %u pages; "
-                       "the job was stopped",
-                       run->pagesStarted > 0 ? run->pagesStarted - 1 : 0);
+                       "The document's raster data is malformed after %u pages; the job was "
+                       "stopped",
+                       run->pagesStarted);
     papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM | PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                        PAPPL_JREASON_NONE);
   } else {
     ok = true;
   }
+  std::timed_mutex *lock = run->printerLock;
   delete run;
+  lock->unlock();
   return ok;
 }
 

@@ -42,6 +42,13 @@ le() {
   return 1
 }
 
+# contains TEXT PART: the text holds the part.
+contains() {
+  case $1 in *"$2"*) return 0 ;; esac
+  echo "        got '$1', expected it to hold '$2'"
+  return 1
+}
+
 # Prerequisites: missing programs are a broken installation (the package lists
 # bring them), but cupsd can only be run by root.
 e2e_require() {
