@@ -1,6 +1,7 @@
 #include "printer_app/pappl_job.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -314,7 +315,8 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
     ok = true;
   } else if (exit.outputFailed) {
     papplJobSetMessage(job, "Unable to send the job to the printer");
-  } else if (!exit.exited || exit.status != 0) {
+  } else if (exit.exited ? exit.status != 0 : !(exit.terminated && exit.signal == SIGTERM)) {
+    // (A filter told to stop before it could take the signal ends by it.)
     std::string error;
     {
       std::lock_guard<std::mutex> guard(run->errorLock);

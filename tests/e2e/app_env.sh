@@ -9,7 +9,9 @@
 #     As root the server runs as the unprivileged user lp, the way a per-user
 #     application runs, so that nothing of it lands in the system's directories.
 # app_cmd SUB-COMMAND [ARGS]...
-#     runs one of the application's sub-commands against that server.
+#     runs one of the application's sub-commands as the server's user.  Give
+#     them the server's URI (-u): one that cannot reach the server on its domain
+#     socket starts a private server of its own.
 # app_add_printer NAME OUTDIR
 #     adds a printer whose device is the directory OUTDIR (a file per job, named
 #     after the job); sets PRINTER_URI.
@@ -31,7 +33,7 @@ app_require() {
   PATH=$PATH:/usr/sbin:/sbin
   export PATH
   _missing=""
-  for p in ipptool python3 gs setpriv; do
+  for p in ipptool python3 gs setpriv pgrep; do
     command -v "$p" >/dev/null 2>&1 || _missing="$_missing $p"
   done
   if [ -n "$_missing" ]; then
@@ -100,12 +102,9 @@ TEST
         ZELVAR_FILTER_PATH="$APP_FILTER" "$APP_BIN" "$@" >"$APP_DIR/app.out" 2>&1 &
     fi
     APP_PID=$!
-    # Ready once it answers over TCP and on its domain socket: a sub-command
-    # that finds no server starts a private one of its own.
     i=0
     while [ $i -lt 150 ] && kill -0 "$APP_PID" 2>/dev/null; do
-      if ipptool -T 2 "$APP_URI_BASE/ipp/system" "$APP_DIR/ready.test" >/dev/null 2>&1 &&
-        app_cmd status 2>/dev/null | grep -q '^Running'; then
+      if ipptool -T 2 "$APP_URI_BASE/ipp/system" "$APP_DIR/ready.test" >/dev/null 2>&1; then
         return 0
       fi
       sleep 0.1
@@ -126,7 +125,10 @@ app_cmd() {
 app_add_printer() {
   mkdir -p "$2"
   [ "$(id -u)" -ne 0 ] || chown lp "$2"
-  app_cmd add -d "$1" -m zelvar -v "file://$2" >"$APP_DIR/add.out" 2>&1 ||
+  # Over TCP to the system URI: a sub-command that cannot reach the server on its
+  # domain socket would start a private server of its own.
+  app_cmd add -u "$APP_URI_BASE/ipp/system" -d "$1" -m zelvar -v "file://$2" \
+    >"$APP_DIR/add.out" 2>&1 ||
     { cat "$APP_DIR/add.out" >&2; return 1; }
   PRINTER_URI=$APP_URI_BASE/ipp/print/$1
 }
@@ -148,13 +150,5 @@ app_stop() {
 }
 
 app_filters_running() {
-  _n=0
-  for _s in /proc/[0-9]*/stat; do
-    # pid (comm) state ppid ...
-    _line=$(cat "$_s" 2>/dev/null) || continue
-    case $_line in *"(rastertoZelvar) "*) ;; *) continue ;; esac
-    _ppid=$(echo "${_line##*) }" | cut -d' ' -f2)
-    [ "$_ppid" = "$APP_PID" ] && _n=$((_n + 1))
-  done
-  echo "$_n"
+  pgrep -c -P "$APP_PID" -x rastertoZelvar
 }

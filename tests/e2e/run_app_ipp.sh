@@ -279,11 +279,11 @@ check "pages in order" eq "$(marks after-errors)" "0 1 2"
 
 # ---------------------------------------------------------------------------
 e2e_case "cancel while printing"
-raster long sgray_8 na_letter_8.5x11in 40 600 --content photo
+raster long sgray_8 na_letter_8.5x11in 40 600 --content text
 ipp_print_background "$z_uri" long "$work/long.pwg" image/pwg-raster
 long_id=$(ipp_wait_printing "$z_uri" long 120)
 check "the job was printing" test -n "$long_id"
-app_cmd cancel -d z -j "$long_id" >/dev/null 2>&1
+app_cmd cancel -u "$z_uri" -j "$long_id" >/dev/null 2>&1
 ipp_wait_background
 ipp_job_state "$z_uri" "$long_id"
 check "job canceled" eq "$JOB_STATE" canceled
