@@ -213,4 +213,47 @@ TEST(FilterCancel, ACancelWhilePagesAreInFlightDropsThemAndEndsTheJob) {
   EXPECT_EQ(Count(err, "\nINFO: Job cancelled"), 1u);
 }
 
+// Under a real scheduler a cancelled job's backend is stopped together with the
+// filter, so the printer connection closes just before or just after the
+// filter's SIGTERM, while the filter is writing.  That failed write is the
+// cancel's, not an error; without a cancel it is one.
+TEST(FilterCancel, APrinterConnectionClosedByTheCancelIsNoError) {
+  signal(SIGPIPE, SIG_IGN);
+  ScratchDir dir;
+  const std::string raster = dir.File("job.ras");
+  ASSERT_TRUE(testraster::WriteRasterFile(raster, NumberedPages(40, false, 1, true)));
+  struct Order {
+    const char *what;
+    bool closeFirst, cancel;
+  };
+  for (const Order &o :
+       {Order{"closed after SIGTERM", false, true}, Order{"closed just before SIGTERM", true, true},
+        Order{"closed without a cancel", true, false}}) {
+    SCOPED_TRACE(o.what);
+    LiveFilter filter(JobArgs(raster), Environment());
+    ASSERT_GT(filter.pid(), 0);
+    ASSERT_TRUE(filter.WaitForLog("PAGE: 1 1\n", 20s)) << filter.err();
+    // The printer takes no more data: the filter's writes block on the full pipe.
+    filter.PauseOutput();
+    std::this_thread::sleep_for(300ms);
+    if (o.closeFirst) filter.CloseOutput();
+    if (o.cancel) kill(filter.pid(), SIGTERM);
+    if (!o.closeFirst) {
+      std::this_thread::sleep_for(20ms);
+      filter.CloseOutput();
+    }
+    const int status = filter.WaitKeepingInput(10s);
+    const std::string err = filter.err();
+    if (o.cancel) {
+      EXPECT_EQ(status, 0) << err;
+      EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
+      EXPECT_EQ(Count(err, "the printer connection is gone"), 1u) << err;
+    } else {
+      EXPECT_EQ(status, 1) << err;
+      EXPECT_EQ(Count(err, "ERROR: Unable to write print data: Broken pipe\n"), 1u) << err;
+    }
+    EXPECT_LT(PageLines(err).size(), 40 * std::string("PAGE: 1 1\n").size()) << "not blocked";
+  }
+}
+
 }  // namespace

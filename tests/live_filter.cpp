@@ -45,8 +45,8 @@ LiveFilter::LiveFilter(const std::vector<std::string> &args,
   close(out[1]);
   close(err[1]);
   in_ = in[1];
-  outReader_ = std::thread(&LiveFilter::Drain, this, out[0], &out_);
-  errReader_ = std::thread(&LiveFilter::Drain, this, err[0], &err_);
+  outReader_ = std::thread(&LiveFilter::Drain, this, out[0], &out_, true);
+  errReader_ = std::thread(&LiveFilter::Drain, this, err[0], &err_, false);
 }
 
 LiveFilter::~LiveFilter() { Wait(); }
@@ -97,6 +97,12 @@ void LiveFilter::EndInput() {
 
 int LiveFilter::Wait() {
   EndInput();
+  {
+    // A paused output would keep the filter waiting for ever.
+    std::lock_guard<std::mutex> guard(lock_);
+    if (outState_ == OutState::kPaused) outState_ = OutState::kClosed;
+    outStateChanged_.notify_all();
+  }
   if (pid_ > 0) {
     int wstatus = 0;
     while (waitpid(pid_, &wstatus, 0) < 0 && errno == EINTR) {
@@ -129,9 +135,29 @@ std::string LiveFilter::err() {
   return err_;
 }
 
-void LiveFilter::Drain(int fd, std::string *to) {
+void LiveFilter::PauseOutput() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (outState_ == OutState::kReading) outState_ = OutState::kPaused;
+  outStateChanged_.notify_all();
+}
+
+void LiveFilter::CloseOutput() {
+  std::unique_lock<std::mutex> guard(lock_);
+  outState_ = OutState::kClosed;
+  outStateChanged_.notify_all();
+  outStateChanged_.wait(guard, [this] { return outDone_; });
+}
+
+void LiveFilter::Drain(int fd, std::string *to, bool output) {
   char chunk[65536];
   for (;;) {
+    if (output) {
+      // A paused reader waits here, outside read(), until it may go on or must
+      // close: the close then takes effect at once.
+      std::unique_lock<std::mutex> guard(lock_);
+      outStateChanged_.wait(guard, [this] { return outState_ != OutState::kPaused; });
+      if (outState_ == OutState::kClosed) break;
+    }
     ssize_t n = read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
@@ -139,6 +165,11 @@ void LiveFilter::Drain(int fd, std::string *to) {
     to->append(chunk, static_cast<size_t>(n));
   }
   close(fd);
+  if (output) {
+    std::lock_guard<std::mutex> guard(lock_);
+    outDone_ = true;
+    outStateChanged_.notify_all();
+  }
 }
 
 }  // namespace filtertest
