@@ -2,10 +2,12 @@
 // so the filter must end the printer job itself, promptly, whatever it is doing.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/syscall.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,6 +215,20 @@ TEST(FilterCancel, ACancelWhilePagesAreInFlightDropsThemAndEndsTheJob) {
   EXPECT_EQ(Count(err, "\nINFO: Job cancelled"), 1u);
 }
 
+// Whether a thread of the process waits in a write to its standard output.
+bool WaitingToWriteStandardOutput(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::error_code ec;
+  for (const auto &task : std::filesystem::directory_iterator(tasks, ec)) {
+    // The number of the system call a blocked thread is in, then its arguments.
+    std::ifstream in(task.path() / "syscall");
+    long number = -1;
+    std::string fd;
+    if (in >> number >> fd && number == SYS_write && fd == "0x1") return true;
+  }
+  return false;
+}
+
 // Under a real scheduler a cancelled job's backend is stopped together with the
 // filter, so the printer connection closes just before or just after the
 // filter's SIGTERM, while the filter is writing.  That failed write is the
@@ -235,7 +251,13 @@ TEST(FilterCancel, APrinterConnectionClosedByTheCancelIsNoError) {
     ASSERT_TRUE(filter.WaitForLog("PAGE: 1 1\n", 20s)) << filter.err();
     // The printer takes no more data: the filter's writes block on the full pipe.
     filter.PauseOutput();
-    std::this_thread::sleep_for(300ms);
+    bool blocked = false;
+    for (int i = 0; i < 2000 && !blocked; ++i) {
+      std::this_thread::sleep_for(10ms);
+      blocked = WaitingToWriteStandardOutput(filter.pid());
+    }
+    ASSERT_TRUE(blocked) << "the filter does not wait to write; " << filter.OutputPending()
+                         << " bytes in the pipe";
     if (o.closeFirst) filter.CloseOutput();
     if (o.cancel) kill(filter.pid(), SIGTERM);
     if (!o.closeFirst) {

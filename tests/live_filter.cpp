@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <spawn.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +46,7 @@ LiveFilter::LiveFilter(const std::vector<std::string> &args,
   close(out[1]);
   close(err[1]);
   in_ = in[1];
+  outFd_ = out[0];
   outReader_ = std::thread(&LiveFilter::Drain, this, out[0], &out_, true);
   errReader_ = std::thread(&LiveFilter::Drain, this, err[0], &err_, false);
 }
@@ -135,6 +137,13 @@ std::string LiveFilter::err() {
   return err_;
 }
 
+size_t LiveFilter::OutputPending() {
+  std::lock_guard<std::mutex> guard(lock_);
+  int n = 0;
+  if (outDone_ || outFd_ < 0 || ioctl(outFd_, FIONREAD, &n) != 0) return 0;
+  return static_cast<size_t>(n);
+}
+
 void LiveFilter::PauseOutput() {
   std::lock_guard<std::mutex> guard(lock_);
   if (outState_ == OutState::kReading) outState_ = OutState::kPaused;
@@ -164,12 +173,15 @@ void LiveFilter::Drain(int fd, std::string *to, bool output) {
     std::lock_guard<std::mutex> guard(lock_);
     to->append(chunk, static_cast<size_t>(n));
   }
-  close(fd);
-  if (output) {
-    std::lock_guard<std::mutex> guard(lock_);
-    outDone_ = true;
-    outStateChanged_.notify_all();
+  if (!output) {
+    close(fd);
+    return;
   }
+  // Closed under the lock, so that OutputPending never asks a closed descriptor.
+  std::lock_guard<std::mutex> guard(lock_);
+  close(fd);
+  outDone_ = true;
+  outStateChanged_.notify_all();
 }
 
 }  // namespace filtertest

@@ -35,6 +35,8 @@ class LiveFilter {
   // was read before is kept.  Call it after PauseOutput, or while the filter
   // writes: a reader waiting in read() sees it only when data comes.
   void CloseOutput();
+  // Bytes the filter has written that are waiting in the output pipe.
+  size_t OutputPending();
   // Waits up to `limit` for `text` to appear in the log; false if it did not.
   bool WaitForLog(const std::string &text, std::chrono::milliseconds limit);
   // Waits up to `limit` for the filter to exit while its input stays open:
@@ -58,6 +60,7 @@ class LiveFilter {
   std::string out_, err_;
   enum class OutState { kReading, kPaused, kClosed } outState_ = OutState::kReading;
   bool outDone_ = false;  // the output's reading end is closed
+  int outFd_ = -1;        // that reading end while it is open
   std::condition_variable outStateChanged_;
   std::thread outReader_, errReader_;
 };
