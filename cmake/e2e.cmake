@@ -5,7 +5,8 @@
 #       filter and records what arrives: PPD choices in the raster header,
 #       copies, collation and sides in the arguments.
 #   e2e_print_pdfs_through_cups    prints through rastertoZelvar and checks each
-#       printer job with zelvar-inspect, page by page.
+#       printer job with zelvar-inspect, page by page; cancels jobs on a queue
+#       with a file device and on one whose device is a backend process.
 #
 # They run in the plain build (about 12 s and 25-45 s on two cores) and in the
 # AddressSanitizer build, where cupsd runs the instrumented filter (about 20 s
@@ -18,6 +19,9 @@ target_link_libraries(zelvar-raster-probe PRIVATE ${CUPSIMAGE_LIB} ${CUPS_LIB})
 
 add_executable(zelvar-pbm-probe tests/e2e/pbm_probe.cpp)
 target_link_libraries(zelvar-pbm-probe PRIVATE zelvar_testraster)
+
+# A slow printer behind a backend process, for cancelling jobs through one.
+add_executable(zelvar-test-backend tests/e2e/test_backend.cpp)
 
 if(BUILD_TESTING AND NOT ZELVAR_SANITIZE MATCHES "thread")
   add_test(NAME e2e_options_reach_the_filter

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs the dependencies, then builds and runs every test three times: plain,
 # under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer,
-# and last runs each fuzz target for $ZELVAR_FUZZ_SECONDS (default 60) seconds.
-# Any sanitizer report or fuzzing finding fails the run.
+# runs each fuzz target for $ZELVAR_FUZZ_SECONDS (default 60) seconds, and last
+# runs the demo.  Any sanitizer report, fuzzing finding or failed demo fails the
+# run.
 set -e
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -39,3 +40,20 @@ done
 
 echo "== fuzzing"
 scripts/fuzz.sh "${ZELVAR_FUZZ_SECONDS:-60}"
+
+# The README's first command must print the sample cleanly, and must say so when
+# it cannot: with a queue whose filter is missing it has to fail.
+echo "== demo"
+demo_check=$(mktemp -d)
+sed 's/ rastertoZelvar"$/ rastertoZelvarMissing"/' ppd/zelvar.ppd >"$demo_check/missing-filter.ppd"
+grep -q 'rastertoZelvarMissing"$' "$demo_check/missing-filter.ppd"
+if ZELVAR_DEMO_PPD="$demo_check/missing-filter.ppd" scripts/demo.sh >"$demo_check/demo.log" 2>&1; then
+  cat "$demo_check/demo.log"
+  echo "FAIL: scripts/demo.sh exited with 0 for a job whose filter is missing" >&2
+  rm -rf "$demo_check"
+  exit 1
+fi
+echo "scripts/demo.sh fails as it should for a queue whose filter is missing:"
+tail -n 1 "$demo_check/demo.log"
+rm -rf "$demo_check"
+scripts/demo.sh

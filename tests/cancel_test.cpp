@@ -2,10 +2,12 @@
 // so the filter must end the printer job itself, promptly, whatever it is doing.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/syscall.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -211,6 +213,69 @@ TEST(FilterCancel, ACancelWhilePagesAreInFlightDropsThemAndEndsTheJob) {
   EXPECT_EQ(PageOrder(job), order);
   EXPECT_EQ(PageLines(err), lines);
   EXPECT_EQ(Count(err, "\nINFO: Job cancelled"), 1u);
+}
+
+// Whether a thread of the process waits in a write to its standard output.
+bool WaitingToWriteStandardOutput(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::error_code ec;
+  for (const auto &task : std::filesystem::directory_iterator(tasks, ec)) {
+    // The number of the system call a blocked thread is in, then its arguments.
+    std::ifstream in(task.path() / "syscall");
+    long number = -1;
+    std::string fd;
+    if (in >> number >> fd && number == SYS_write && fd == "0x1") return true;
+  }
+  return false;
+}
+
+// Under a real scheduler a cancelled job's backend is stopped together with the
+// filter, so the printer connection closes just before or just after the
+// filter's SIGTERM, while the filter is writing.  That failed write is the
+// cancel's, not an error; without a cancel it is one.
+TEST(FilterCancel, APrinterConnectionClosedByTheCancelIsNoError) {
+  signal(SIGPIPE, SIG_IGN);
+  ScratchDir dir;
+  const std::string raster = dir.File("job.ras");
+  ASSERT_TRUE(testraster::WriteRasterFile(raster, NumberedPages(40, false, 1, true)));
+  struct Order {
+    const char *what;
+    bool closeFirst, cancel;
+  };
+  for (const Order &o :
+       {Order{"closed after SIGTERM", false, true}, Order{"closed just before SIGTERM", true, true},
+        Order{"closed without a cancel", true, false}}) {
+    SCOPED_TRACE(o.what);
+    LiveFilter filter(JobArgs(raster), Environment());
+    ASSERT_GT(filter.pid(), 0);
+    ASSERT_TRUE(filter.WaitForLog("PAGE: 1 1\n", 20s)) << filter.err();
+    // The printer takes no more data: the filter's writes block on the full pipe.
+    filter.PauseOutput();
+    bool blocked = false;
+    for (int i = 0; i < 2000 && !blocked; ++i) {
+      std::this_thread::sleep_for(10ms);
+      blocked = WaitingToWriteStandardOutput(filter.pid());
+    }
+    ASSERT_TRUE(blocked) << "the filter does not wait to write; " << filter.OutputPending()
+                         << " bytes in the pipe";
+    if (o.closeFirst) filter.CloseOutput();
+    if (o.cancel) kill(filter.pid(), SIGTERM);
+    if (!o.closeFirst) {
+      std::this_thread::sleep_for(20ms);
+      filter.CloseOutput();
+    }
+    const int status = filter.WaitKeepingInput(10s);
+    const std::string err = filter.err();
+    if (o.cancel) {
+      EXPECT_EQ(status, 0) << err;
+      EXPECT_EQ(Count(err, "ERROR:"), 0u) << err;
+      EXPECT_EQ(Count(err, "the printer connection is gone"), 1u) << err;
+    } else {
+      EXPECT_EQ(status, 1) << err;
+      EXPECT_EQ(Count(err, "ERROR: Unable to write print data: Broken pipe\n"), 1u) << err;
+    }
+    EXPECT_LT(PageLines(err).size(), 40 * std::string("PAGE: 1 1\n").size()) << "not blocked";
+  }
 }
 
 }  // namespace

@@ -94,9 +94,14 @@ TEST(FilterRun, AnEmptyRasterStreamIsAnEmptyJob) {
 
 TEST(FilterRun, WalksEveryPageOfMixedSizesAndDepthsInOrder) {
   ScratchDir dir;
+  // Grey on the line-art path: white-based grey, asking for it.
+  testraster::Page lineArtGrey = SamplePage(33, 97, 8);
+  lineArtGrey.header.cupsColorSpace = CUPS_CSPACE_SW;
+  lineArtGrey.header.cupsInteger[6] = 1;
+  for (uint8_t &sample : lineArtGrey.pixels) sample = static_cast<uint8_t>(255 - sample);
   std::vector<testraster::Page> pages = {
-      SamplePage(300, 200, 24), SamplePage(100, 50, 8),   SamplePage(64, 64, 24, true),
-      SamplePage(33, 97, 16),   SamplePage(1000, 31, 24), SamplePage(7, 300, 8),
+      SamplePage(300, 200, 24), SamplePage(100, 50, 8), SamplePage(64, 64, 24, true), lineArtGrey,
+      SamplePage(1000, 31, 24), SamplePage(7, 300, 8),
   };
   // Read from standard input, as in a CUPS filter chain.
   std::string path = dir.File("job.ras");

@@ -40,6 +40,7 @@ static_assert(offsetof(cups_page_header2_t, cupsHeight) == 376);
 static_assert(offsetof(cups_page_header2_t, cupsMediaType) == 380);
 static_assert(offsetof(cups_page_header2_t, cupsBitsPerPixel) == 388);
 static_assert(offsetof(cups_page_header2_t, cupsBytesPerLine) == 392);
+static_assert(offsetof(cups_page_header2_t, cupsColorSpace) == 400);
 static_assert(offsetof(cups_page_header2_t, cupsCompression) == 404);
 static_assert(offsetof(cups_page_header2_t, cupsInteger) == 452);
 
@@ -61,6 +62,9 @@ const HeaderField kColourMode = {"cupsInteger[4] (colour mode)",
                                  offsetof(cups_page_header2_t, cupsInteger) + 4 * 4};
 const HeaderField kColourLevel = {"cupsInteger[5] (colour level)",
                                   offsetof(cups_page_header2_t, cupsInteger) + 5 * 4};
+const HeaderField kLineArt = {"cupsInteger[6] (line art)",
+                              offsetof(cups_page_header2_t, cupsInteger) + 6 * 4};
+const HeaderField kColourSpace = {"cupsColorSpace", offsetof(cups_page_header2_t, cupsColorSpace)};
 
 const uint32_t kExtremes[] = {0, 1, 65504, 65505, 65536, 0x80000000u, 0xFFFFFFFFu};
 
@@ -215,6 +219,25 @@ TEST(HostileInput, HeaderFieldsAtTheirExtremes) {
       Patch(s, *f, v);
       cases.push_back(MakeCase(std::string(f->name) + " " + Num(v), s, Expect::kJob, 1));
     }
+  // Line art on an 8-bit page: any value gives a job.
+  const std::string grey = testraster::RasterBytes({InkedPage(64, 16, 8)});
+  for (uint32_t v : kExtremes) {
+    std::string s = grey;
+    Patch(s, kLineArt, v);
+    cases.push_back(MakeCase(std::string(kLineArt.name) + " " + Num(v), s, Expect::kJob, 1));
+  }
+  // The colour space decides how samples are read: a 24-bit page must be RGB or
+  // sRGB, an 8-bit one W, SW or K.
+  for (uint32_t v : {0u, 1u, 3u, 6u, 18u, 19u, 0x80000000u, 0xFFFFFFFFu}) {
+    std::string s24 = stream, s8 = grey;
+    Patch(s24, kColourSpace, v);
+    Patch(s8, kColourSpace, v);
+    const bool rgb = v == 1 || v == 19, greyOk = v == 0 || v == 3 || v == 18;
+    cases.push_back(MakeCase("24-bit cupsColorSpace " + Num(v), s24,
+                             rgb ? Expect::kJob : Expect::kError, rgb ? 1 : 0));
+    cases.push_back(MakeCase("8-bit cupsColorSpace " + Num(v), s8,
+                             greyOk ? Expect::kJob : Expect::kError, greyOk ? 1 : 0));
+  }
   // Height, with as many lines of data as it asks for (up to 16 MB): the filter
   // reads pages up to 65504 rows.
   for (uint32_t v : kExtremes) {
@@ -234,7 +257,8 @@ TEST(HostileInput, HeaderFieldsAtTheirExtremes) {
                              testraster::RasterBytes({p}),
                              v <= 65504 ? Expect::kJob : Expect::kError, 1));
   }
-  // Whole-byte depths the writer accepts: one to 15 colours of 8 or 16 bits.
+  // Whole-byte depths the writer accepts, one to 15 colours of 8 or 16 bits, other
+  // than 8-bit grey and 24-bit RGB: refused with the page header.
   struct Depth {
     const char *what;
     cups_cspace_t space;
@@ -252,7 +276,7 @@ TEST(HostileInput, HeaderFieldsAtTheirExtremes) {
     p.header.cupsBytesPerLine = 20 * p.header.cupsBitsPerPixel / 8;
     p.pixels.assign(p.header.cupsBytesPerLine * 6, '\x40');
     cases.push_back(MakeCase(std::string("cupsBitsPerPixel ") + d.what,
-                             testraster::RasterBytes({p}), Expect::kJob, 1));
+                             testraster::RasterBytes({p}), Expect::kError));
   }
   // Two colours on other depths than 24 bits cannot be split.
   {

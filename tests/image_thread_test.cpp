@@ -132,19 +132,21 @@ TEST(ImageProcThread, TwoColourPageCarriesRedInTheSecondPlaneAndInvertsOnlyTheBl
   for (size_t i = half; i < base.size(); ++i) ASSERT_EQ(got[i], base[i]) << i;
 }
 
-TEST(ImageProcThread, OtherDepthsAreOnlyScreenedAtTheirPaddedSize) {
+TEST(ImageProcThread, EightBitPagesAreOnlyScreenedAtTheirPaddedSizeAndInverted) {
   PageOptions o;
   o.bitsPerPixel = 8;
   auto slot = Processed(o);
   ASSERT_EQ(slot->job.page_width, 864u);
   ASSERT_EQ(slot->job.page_height, 1120u);
   ASSERT_EQ(slot->job.linebyte, 864u / 8);
-  // Not inverted: light pixels keep their set bits, the black line is clear.
-  for (DWORD x = 0; x < 864; ++x) ASSERT_TRUE(slot->bit(x, 20)) << x;
+  // Inverted like the line-art path: white paper has no set bit, the black line
+  // is set along its length.
+  for (DWORD x = 0; x < 864; ++x) ASSERT_FALSE(slot->bit(x, 20)) << x;
   for (DWORD y = 100; y < 900; ++y) {
-    if (y != 500) {  // where the grey line crosses it
-      ASSERT_FALSE(slot->bit(400, y)) << y;
-    }
+    if (y == 500) continue;  // the screened grey line crosses here
+    ASSERT_TRUE(slot->bit(400, y)) << y;
+    ASSERT_FALSE(slot->bit(399, y)) << y;
+    ASSERT_FALSE(slot->bit(401, y)) << y;
   }
 
   o.invert = true;
@@ -153,6 +155,21 @@ TEST(ImageProcThread, OtherDepthsAreOnlyScreenedAtTheirPaddedSize) {
   for (DWORD y = 0; y < 1120; y += 5)
     for (DWORD x = 0; x < 864; ++x)
       ASSERT_EQ(both->bit(x, y), !slot->bit(863 - x, y)) << x << "," << y;
+}
+
+TEST(ImageProcThread, EightBitPagesAskingForLineArtAreProcessedLikeTwentyFourBitPages) {
+  for (const bool invert : {false, true}) {
+    PageOptions o;
+    o.invert = invert;
+    const std::vector<BYTE> rgb = OneBitPage(*Processed(o));
+    o.bitsPerPixel = 8;
+    auto grey = MakePage(o);
+    grey->job.inheader.cupsInteger[6] = 1;
+    ImageProcThread(&grey->job);
+    EXPECT_EQ(grey->job.page_width, kPrintW);
+    EXPECT_EQ(grey->job.page_height, kPrintH);
+    EXPECT_EQ(OneBitPage(*grey), rgb) << (invert ? "inverted" : "plain");
+  }
 }
 
 TEST(ImageProcThread, LogsItsStepsInOrder) {

@@ -59,7 +59,7 @@ Bytes Prefix(const TestSlot &slot, size_t n) { return Bytes(slot.bits(), slot.bi
 }  // namespace
 
 TEST(TunedKernels, GreyConversionMatchesThePlainFormForEverySampleTriple) {
-  Bytes line(3 * 256 + 2);
+  Bytes line(3 * 256);
   for (int r = 0; r < 256; ++r)
     for (int g = 0; g < 256; ++g) {
       for (int b = 0; b < 256; ++b) {
@@ -68,21 +68,20 @@ TEST(TunedKernels, GreyConversionMatchesThePlainFormForEverySampleTriple) {
         line[3 * b + 2] = static_cast<BYTE>(b);
       }
       Bytes row(256);
-      ConvertLine(line.data(), 256, 3, row.data());
-      ASSERT_EQ(row, reference::ConvertLine(line.data(), 256, 3)) << r << "," << g;
+      ConvertRgbLine(line.data(), 256, row.data());
+      ASSERT_EQ(row, reference::ConvertRgbLine(line.data(), 256)) << r << "," << g;
     }
 }
 
-TEST(TunedKernels, GreyConversionOfOneAndTwoByteSamplesMatchesThePlainForm) {
+TEST(TunedKernels, InkConversionMatchesThePlainFormAtOddWidths) {
   std::mt19937 rng(1);
-  for (DWORD bytes : {1u, 2u})
-    for (auto [width, rows] : kSizes) {
-      // The line buffer keeps two bytes past the line for the reach of the last pixel.
-      Bytes line = RandomImage(rng, width * bytes + 2, 1);
-      Bytes row(width);
-      ConvertLine(line.data(), width, bytes, row.data());
-      EXPECT_EQ(row, reference::ConvertLine(line.data(), width, bytes)) << width << " " << bytes;
-    }
+  for (auto [width, rows] : kSizes) {
+    const Bytes line = RandomImage(rng, width, 1);
+    Bytes row(width), expected(width);
+    ConvertInkLine(line.data(), width, row.data());
+    for (DWORD x = 0; x < width; ++x) expected[x] = static_cast<BYTE>(255 - line[x]);
+    EXPECT_EQ(row, expected) << width;
+  }
 }
 
 TEST(TunedKernels, TwoColourSplitMatchesThePlainForm) {

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <spawn.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,8 +46,9 @@ LiveFilter::LiveFilter(const std::vector<std::string> &args,
   close(out[1]);
   close(err[1]);
   in_ = in[1];
-  outReader_ = std::thread(&LiveFilter::Drain, this, out[0], &out_);
-  errReader_ = std::thread(&LiveFilter::Drain, this, err[0], &err_);
+  outFd_ = out[0];
+  outReader_ = std::thread(&LiveFilter::Drain, this, out[0], &out_, true);
+  errReader_ = std::thread(&LiveFilter::Drain, this, err[0], &err_, false);
 }
 
 LiveFilter::~LiveFilter() { Wait(); }
@@ -97,6 +99,12 @@ void LiveFilter::EndInput() {
 
 int LiveFilter::Wait() {
   EndInput();
+  {
+    // A paused output would keep the filter waiting for ever.
+    std::lock_guard<std::mutex> guard(lock_);
+    if (outState_ == OutState::kPaused) outState_ = OutState::kClosed;
+    outStateChanged_.notify_all();
+  }
   if (pid_ > 0) {
     int wstatus = 0;
     while (waitpid(pid_, &wstatus, 0) < 0 && errno == EINTR) {
@@ -129,16 +137,51 @@ std::string LiveFilter::err() {
   return err_;
 }
 
-void LiveFilter::Drain(int fd, std::string *to) {
+size_t LiveFilter::OutputPending() {
+  std::lock_guard<std::mutex> guard(lock_);
+  int n = 0;
+  if (outDone_ || outFd_ < 0 || ioctl(outFd_, FIONREAD, &n) != 0) return 0;
+  return static_cast<size_t>(n);
+}
+
+void LiveFilter::PauseOutput() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (outState_ == OutState::kReading) outState_ = OutState::kPaused;
+  outStateChanged_.notify_all();
+}
+
+void LiveFilter::CloseOutput() {
+  std::unique_lock<std::mutex> guard(lock_);
+  outState_ = OutState::kClosed;
+  outStateChanged_.notify_all();
+  outStateChanged_.wait(guard, [this] { return outDone_; });
+}
+
+void LiveFilter::Drain(int fd, std::string *to, bool output) {
   char chunk[65536];
   for (;;) {
+    if (output) {
+      // A paused reader waits here, outside read(), until it may go on or must
+      // close: the close then takes effect at once.
+      std::unique_lock<std::mutex> guard(lock_);
+      outStateChanged_.wait(guard, [this] { return outState_ != OutState::kPaused; });
+      if (outState_ == OutState::kClosed) break;
+    }
     ssize_t n = read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     std::lock_guard<std::mutex> guard(lock_);
     to->append(chunk, static_cast<size_t>(n));
   }
+  if (!output) {
+    close(fd);
+    return;
+  }
+  // Closed under the lock, so that OutputPending never asks a closed descriptor.
+  std::lock_guard<std::mutex> guard(lock_);
   close(fd);
+  outDone_ = true;
+  outStateChanged_.notify_all();
 }
 
 }  // namespace filtertest

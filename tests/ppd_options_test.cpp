@@ -55,8 +55,10 @@ const std::map<std::string, unsigned> kMediaTypes = {
     {"Transparency", 5}, {"Thin", 6},      {"Envelope", 7}, {"Postcard", 8}, {"Auto", 9}};
 
 constexpr unsigned kAutoTray = 250;
-// cupsInteger[0..5] when every option has its default.
-const unsigned kDefaultIntegers[6] = {0, 0, 0, 1, 0, 60};
+// The cupsInteger fields the filter reads, [0..6], when every option has its
+// default.
+constexpr size_t kIntegersRead = 7;
+const unsigned kDefaultIntegers[kIntegersRead] = {0, 0, 0, 1, 0, 60, 0};
 
 class Ppd {
  public:
@@ -104,10 +106,10 @@ class Ppd {
 };
 
 std::vector<unsigned> Integers(const cups_page_header2_t &h) {
-  return std::vector<unsigned>(h.cupsInteger, h.cupsInteger + 6);
+  return std::vector<unsigned>(h.cupsInteger, h.cupsInteger + kIntegersRead);
 }
 std::vector<unsigned> DefaultsWith(unsigned index, unsigned value) {
-  std::vector<unsigned> v(kDefaultIntegers, kDefaultIntegers + 6);
+  std::vector<unsigned> v(kDefaultIntegers, kDefaultIntegers + kIntegersRead);
   v[index] = value;
   return v;
 }
@@ -179,9 +181,10 @@ std::map<std::string, Check> OptionChecks() {
     EXPECT_EQ(h.Collate, c == "True" ? 1u : 0u);
   };
   checks["PrintMode"] = [](const std::string &c, const cups_page_header2_t &h) {
-    // 24 bits select the line-art path, 8 bits the halftone path; halftoning
-    // sets a bit for a high sample, so 8-bit pages come in black (K), where a
-    // high sample is toner.  Black and red needs colour to find the red.
+    // 24 bits select the line-art path, 8 bits the halftone path (8-bit pages
+    // also take the line-art path when cupsInteger[6] is set, which no mode
+    // does yet).  8-bit pages come in black (K), read as 255 - sample.  Black
+    // and red needs colour to find the red.
     struct Mode {
       unsigned bits, space, colourMode;
     };
@@ -275,7 +278,7 @@ TEST(PpdOptions, DefaultsPrintLetterAt600DpiOnTheLineArtPathWithDensityThree) {
   EXPECT_EQ(h.cupsBitsPerPixel, 24u);
   EXPECT_EQ(h.cupsColorSpace, CUPS_CSPACE_RGB);
   EXPECT_EQ(h.cupsCompression, 2u);  // printer density 3, the middle of 1..5
-  EXPECT_EQ(Integers(h), std::vector<unsigned>({0, 0, 0, 1, 0, 60}));
+  EXPECT_EQ(Integers(h), std::vector<unsigned>({0, 0, 0, 1, 0, 60, 0}));
   EXPECT_EQ(h.cupsMediaType, 0u);
   EXPECT_EQ(h.MediaPosition, kAutoTray);
   EXPECT_EQ(h.Duplex, 0u);

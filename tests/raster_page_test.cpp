@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "driver/job_state.h"
@@ -46,12 +47,11 @@ class RasterFixture : public ::testing::Test {
   BYTE RedAt(DWORD x, DWORD y) const {
     return SlotBitmap(slot_.get())[slot_->pagesize / 2 + y * slot_->linebyte + x];
   }
-  // Every pixel of rows [y0, y1) from column x0 on is blank paper.
+  // Every pixel of rows [y0, y1) from column x0 on is white.
   void ExpectWhite(DWORD x0, DWORD y0, DWORD y1, bool redPlane = false) {
-    const BYTE paper = redPlane ? 255 : PaperSample(&slot_->inheader);
     for (DWORD y = y0; y < y1; ++y)
       for (DWORD x = x0; x < slot_->page_width; ++x)
-        ASSERT_EQ(redPlane ? RedAt(x, y) : At(x, y), paper) << "x " << x << " y " << y;
+        ASSERT_EQ(redPlane ? RedAt(x, y) : At(x, y), 255) << "x " << x << " y " << y;
   }
   void Release() {
     free(SlotBitmap(slot_.get()));
@@ -118,48 +118,60 @@ TEST_F(RasterFixture, KeepsTheGeometryOfALetterWidthA4Line) {
   ExpectWhite(4961, 0, 2);
 }
 
-TEST_F(RasterFixture, EightBitPixelsWeighTheNextSamplesAndBlankPaperBeyondTheLine) {
-  // One-byte pixels are ink values: each output pixel weighs its own sample and
-  // the next two; at the right end the samples past the line read as no ink.
-  testraster::Page p = testraster::WhitePage(testraster::MakeHeader(5, 1, 8));
-  const uint8_t samples[5] = {10, 200, 100, 0, 0};
-  for (unsigned x = 0; x < 5; ++x) testraster::SetPixel(p, x, 0, samples[x], 0, 0);
-  Open({p});
-  ASSERT_TRUE(ReadPage());
-  EXPECT_EQ(At(0, 0), 126);  // (300 + 10600 + 1700 + 1) / 100
-  EXPECT_EQ(At(2, 0), 30);   // (3000 + 0 + 0 + 1) / 100
-  EXPECT_EQ(At(1, 0), 113);  // (6000 + 5300 + 0 + 1) / 100
-  EXPECT_EQ(At(3, 0), 0);
-  EXPECT_EQ(At(4, 0), 0);
-  ExpectWhite(5, 0, 1);
+// An 8-bit page of every sample value, one per pixel, in the given colour space.
+testraster::Page EverySample(cups_cspace_t space) {
+  cups_page_header2_t h = testraster::MakeHeader(256, 2, 8);
+  h.cupsColorSpace = space;
+  testraster::Page p = testraster::WhitePage(h);
+  for (unsigned x = 0; x < 256; ++x) testraster::SetPixel(p, x, 1, static_cast<uint8_t>(x), 0, 0);
+  return p;
 }
 
-TEST_F(RasterFixture, SixteenBitPixelsReadBlankPaperBeyondTheLine) {
-  cups_page_header2_t h = testraster::MakeHeader(3, 1, 16);
+TEST_F(RasterFixture, EightBitPagesAreOneSamplePerPixelAsLuminanceByColourSpace) {
+  // Black (K) samples are ink, white-based grey (W, SW) samples are luminance.
+  // Each pixel is its own sample: a neighbour never weighs in.
+  Open({EverySample(CUPS_CSPACE_K), EverySample(CUPS_CSPACE_W), EverySample(CUPS_CSPACE_SW)});
+  for (const bool ink : {true, false, false}) {
+    ASSERT_TRUE(ReadPage());
+    SCOPED_TRACE(slot_->inheader.cupsColorSpace);
+    EXPECT_EQ(slot_->page_width, 256u);
+    EXPECT_EQ(slot_->linebyte, 256u);
+    for (DWORD x = 0; x < 256; ++x) {
+      ASSERT_EQ(At(x, 0), 255) << x;  // a blank line is white in every colour space
+      ASSERT_EQ(At(x, 1), ink ? 255 - x : x) << x;
+    }
+    ExpectWhite(0, 2, 32);
+  }
+}
+
+TEST_F(RasterFixture, EightBitRowsArePaddedWithWhite) {
+  cups_page_header2_t h = testraster::MakeHeader(5, 3, 8);
   testraster::Page p = testraster::WhitePage(h);
-  std::fill(p.pixels.begin(), p.pixels.end(), 255);
+  testraster::FillRect(p, 0, 0, 5, 3, 255, 0, 0);  // full ink
   Open({p});
   ASSERT_TRUE(ReadPage());
-  EXPECT_EQ(At(0, 0), 255);
-  EXPECT_EQ(At(1, 0), 255);
-  EXPECT_EQ(At(2, 0), 211);  // (30 * 255 + 53 * 255 + 0 + 1) / 100: the third sample is past the line
+  EXPECT_EQ(slot_->page_width, 32u);
+  EXPECT_EQ(slot_->linebyteLeft, 27u);
+  for (DWORD y = 0; y < 3; ++y)
+    for (DWORD x = 0; x < 5; ++x) ASSERT_EQ(At(x, y), 0);
+  ExpectWhite(5, 0, 3);
+  ExpectWhite(0, 3, 32);
 }
 
 TEST_F(RasterFixture, ConsumesExactlyEachPagesLinesSoTheNextHeaderFollows) {
   testraster::Page a = Page24(40, 5);
   testraster::FillRect(a, 0, 4, 40, 1, 0, 0, 0);
   testraster::Page b = testraster::WhitePage(testraster::MakeHeader(70, 3, 8));
-  testraster::SetPixel(b, 69, 2, 255, 0, 0);  // full ink on blank (0) paper
+  testraster::SetPixel(b, 69, 2, 255, 0, 0);  // full ink at the end of the last line
   Open({a, b});
   ASSERT_TRUE(ReadPage());
   EXPECT_EQ(At(39, 4), 0);
   ASSERT_TRUE(ReadPage());
   EXPECT_EQ(slot_->inheader.cupsWidth, 70u);
   EXPECT_EQ(slot_->page_width, 96u);
-  EXPECT_EQ(At(66, 2), 0);
-  EXPECT_EQ(At(67, 2), 43);   // (0 + 0 + 17 * 255 + 1) / 100
-  EXPECT_EQ(At(68, 2), 135);  // (0 + 53 * 255 + 0 + 1) / 100
-  EXPECT_EQ(At(69, 2), 76);   // (30 * 255 + 0 + 0 + 1) / 100: past the line is blank
+  EXPECT_EQ(At(68, 2), 255);
+  EXPECT_EQ(At(69, 2), 0);
+  ExpectWhite(70, 0, 32);
   EXPECT_FALSE(ReadPage());
 }
 
@@ -274,9 +286,56 @@ TEST(PageHeaderCheck, RejectsEachKindOfUnreadableHeaderNamingTheField) {
        "cupsBytesPerLine 600"},
       {"short lines", [](cups_page_header2_t &h) { h.cupsBytesPerLine = 297; },
        "cupsBytesPerLine 297"},
+      {"16-bit grey",
+       [](cups_page_header2_t &h) {
+         h.cupsBitsPerPixel = 16;
+         h.cupsBitsPerColor = 16;
+         h.cupsColorSpace = CUPS_CSPACE_K;
+         h.cupsBytesPerLine = 200;
+       },
+       "cupsBitsPerPixel 16 in cupsColorSpace 3 (K)"},
+      {"32-bit CMYK",
+       [](cups_page_header2_t &h) {
+         h.cupsBitsPerPixel = 32;
+         h.cupsColorSpace = CUPS_CSPACE_CMYK;
+         h.cupsBytesPerLine = 400;
+       },
+       "cupsBitsPerPixel 32 in cupsColorSpace 6 (CMYK)"},
+      {"1-bit black",
+       [](cups_page_header2_t &h) {
+         h.cupsBitsPerPixel = 1;
+         h.cupsBitsPerColor = 1;
+         h.cupsColorSpace = CUPS_CSPACE_K;
+         h.cupsBytesPerLine = 13;
+       },
+       "cupsBitsPerPixel 1 in cupsColorSpace 3 (K)"},
+      {"8-bit RGB",
+       [](cups_page_header2_t &h) {
+         h.cupsBitsPerPixel = 8;
+         h.cupsBitsPerColor = 2;
+         h.cupsBytesPerLine = 100;
+       },
+       "cupsBitsPerPixel 8 in cupsColorSpace 1 (RGB)"},
+      {"8-bit CMYK",
+       [](cups_page_header2_t &h) {
+         h.cupsBitsPerPixel = 8;
+         h.cupsBitsPerColor = 2;
+         h.cupsColorSpace = CUPS_CSPACE_CMYK;
+         h.cupsBytesPerLine = 100;
+       },
+       "cupsBitsPerPixel 8 in cupsColorSpace 6 (CMYK)"},
+      {"24-bit CMY", [](cups_page_header2_t &h) { h.cupsColorSpace = CUPS_CSPACE_CMY; },
+       "cupsBitsPerPixel 24 in cupsColorSpace 4 (CMY)"},
+      {"colour space beyond the named ones",
+       [](cups_page_header2_t &h) {
+         const uint32_t space = 1000;
+         memcpy(&h.cupsColorSpace, &space, sizeof space);
+       },
+       "cupsColorSpace 1000 (other)"},
       {"two-colour grey",
        [](cups_page_header2_t &h) {
          h.cupsBitsPerPixel = 8;
+         h.cupsColorSpace = CUPS_CSPACE_K;
          h.cupsBytesPerLine = 100;
          h.cupsInteger[4] = 1;
        },
@@ -310,7 +369,7 @@ TEST(PageHeaderCheck, RejectsEachKindOfUnreadableHeaderNamingTheField) {
   }
 }
 
-TEST(PageHeaderCheck, AcceptsTheLargestBitmapsAndEveryWholeByteDepth) {
+TEST(PageHeaderCheck, AcceptsTheLargestBitmapsAndEachGreyAndRgbColourSpace) {
   char reason[256];
   cups_page_header2_t wide = testraster::MakeHeader(65504, 1, 24);
   EXPECT_TRUE(CheckPageHeader(&wide, reason, sizeof reason)) << reason;
@@ -319,9 +378,21 @@ TEST(PageHeaderCheck, AcceptsTheLargestBitmapsAndEveryWholeByteDepth) {
   cups_page_header2_t tallTwo = testraster::MakeHeader(1, 32736, 24);
   tallTwo.cupsInteger[4] = 1;
   EXPECT_TRUE(CheckPageHeader(&tallTwo, reason, sizeof reason)) << reason;
-  for (unsigned bits : {8u, 16u, 24u, 32u, 48u, 240u}) {
-    cups_page_header2_t h = testraster::MakeHeader(33, 2, bits);
-    EXPECT_TRUE(CheckPageHeader(&h, reason, sizeof reason)) << bits << ": " << reason;
+  const struct {
+    unsigned bits;
+    cups_cspace_t space;
+    PixelFormat format;
+  } accepted[] = {{24, CUPS_CSPACE_RGB, PixelFormat::kRgb},
+                  {24, CUPS_CSPACE_SRGB, PixelFormat::kRgb},
+                  {8, CUPS_CSPACE_W, PixelFormat::kWhiteGrey},
+                  {8, CUPS_CSPACE_SW, PixelFormat::kWhiteGrey},
+                  {8, CUPS_CSPACE_K, PixelFormat::kBlackInk}};
+  for (const auto &a : accepted) {
+    cups_page_header2_t h = testraster::MakeHeader(33, 2, a.bits);
+    h.cupsColorSpace = a.space;
+    EXPECT_TRUE(CheckPageHeader(&h, reason, sizeof reason))
+        << a.bits << "/" << a.space << ": " << reason;
+    EXPECT_EQ(PagePixelFormat(&h), a.format) << a.bits << "/" << a.space;
   }
 }
 
@@ -337,9 +408,10 @@ TEST(DisplayPageInfo, LogsEveryFieldWithItsPrinterMeaning) {
   EXPECT_NE(err.find("DEBUG: MediaClass = \"PwgRaster\" ---------->\n"), std::string::npos);
   EXPECT_NE(err.find("DEBUG: cupsCompression = 4 (Density) ---------->\n"), std::string::npos);
   EXPECT_NE(err.find("DEBUG: cupsInteger[3] = 1 (zero edge) ---------->\n"), std::string::npos);
+  EXPECT_NE(err.find("DEBUG: cupsInteger[6] = 0 (LineArt) ---------->\n"), std::string::npos);
   EXPECT_NE(err.find("DEBUG: HWResolution = [ 600 300 ] ---------->\n"), std::string::npos);
   EXPECT_NE(err.find("DEBUG: MediaPosition = 250 (Tray) ---------->\n"), std::string::npos);
-  EXPECT_EQ(filtertest::Count(err, "\n"), 45u);
+  EXPECT_EQ(filtertest::Count(err, "\n"), 46u);
   const std::string last = "DEBUG: DisplayPageInfo Out ---------->\n";
   EXPECT_EQ(err.substr(err.size() - last.size()), last);
 }

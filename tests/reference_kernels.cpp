@@ -28,9 +28,9 @@ int PopCount(BYTE v) {
 
 }  // namespace
 
-Bytes ConvertLine(const BYTE *line, DWORD width, DWORD srcPixelBytes) {
+Bytes ConvertRgbLine(const BYTE *line, DWORD width) {
   Bytes row(width);
-  for (DWORD x = 0; x < width; ++x) row[x] = Grey(line + srcPixelBytes * x);
+  for (DWORD x = 0; x < width; ++x) row[x] = Grey(line + 3 * x);
   return row;
 }
 

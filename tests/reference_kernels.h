@@ -14,8 +14,8 @@ namespace reference {
 
 using Bytes = std::vector<BYTE>;
 
-// (30 s0 + 53 s1 + 17 s2 + 1) / 100 of the three samples from each pixel's first.
-Bytes ConvertLine(const BYTE *line, DWORD width, DWORD srcPixelBytes);
+// (30 r + 53 g + 17 b + 1) / 100 of the three samples of each 24-bit pixel.
+Bytes ConvertRgbLine(const BYTE *line, DWORD width);
 
 // The two-colour split through whole-line red and black buffers, as the page
 // reader describes it; appends the black row and the red row.

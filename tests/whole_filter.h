@@ -56,8 +56,9 @@ struct Placement {
   unsigned planeRow = 0;
 };
 
-// The printed page the printer must get for a raster page header: a 24-bit page
-// without imaging margins is fitted to the printable area, 12 points inside each
+// The printed page the printer must get for a raster page header: a page on the
+// line-art path (24 bits, or 8 bits with cupsInteger[6] set) without imaging
+// margins is fitted to the printable area, 12 points inside each
 // edge of the sheet, both sides rounded up to multiples of 32 pixels, by cutting
 // the centre out of the page padded to multiples of 32 (cupsInteger[3] other than 1)
 // or by scaling the content by the ratio truncated to thousandths (cupsInteger[3]

@@ -83,8 +83,8 @@ Fit ExpectedFit(const cups_page_header2_t &h) {
   Fit f;
   f.width = RoundUp32(h.cupsWidth);
   f.planeHeight = RoundUp32(h.cupsHeight);
-  const bool fitted =
-      h.cupsBitsPerPixel == 24 && h.ImagingBoundingBox[0] == 0 && h.ImagingBoundingBox[1] == 0;
+  const bool lineArt = h.cupsBitsPerPixel == 24 || h.cupsInteger[6] != 0;
+  const bool fitted = lineArt && h.ImagingBoundingBox[0] == 0 && h.ImagingBoundingBox[1] == 0;
   if (fitted) {
     const unsigned width = RoundUp32((uint64_t{h.PageSize[0]} - 24) * h.HWResolution[0] / 72);
     const unsigned height = RoundUp32((uint64_t{h.PageSize[1]} - 24) * h.HWResolution[1] / 72);

@@ -66,7 +66,7 @@ bool TakeMorePages(const FilterRun *run) { return !run->bStopTakingPages && !Can
 // TRUE once the job can no longer come out as asked: the printer output or the
 // spool file failed, or a page could not be processed.  Each has reported its
 // "ERROR:" line.
-BOOL JobFailed() { return PrinterOutputFailed() || SpoolFailed() || PageProcessingFailed(); }
+BOOL JobFailed() { return PrinterOutputError() || SpoolFailed() || PageProcessingFailed(); }
 
 // The seventh argument: the raster file, opened read-only.  -1 (reported) when it
 // cannot be opened or is a directory.

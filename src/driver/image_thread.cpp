@@ -35,6 +35,10 @@ void ReleaseUnusedTail(const JobInfo *lpJob) {
 
 }  // namespace
 
+bool TakesLineArtPath(const cups_page_header2_t &header) {
+  return header.cupsBitsPerPixel == 24 || header.cupsInteger[6] != 0;
+}
+
 void *ImageProcThread(void *param) {
   JobInfo *lpJob = static_cast<JobInfo *>(param);
   // Once the slot is marked ready it belongs to the compression thread, which
@@ -58,7 +62,7 @@ void *ImageProcThread(void *param) {
   } else if (SlotBitmap(lpJob) == nullptr) {
     DbgMsg("ImageProcThread::page %u has no bitmap", pageIndex);
   } else {
-    if (header.cupsBitsPerPixel == 24) {
+    if (TakesLineArtPath(header)) {
       // Line art: fitted to the printable area, screened with solid outlines, and
       // inverted so that a set bit is a printed dot.  Without memory for the fitting
       // or the line art the page still leaves as a valid 1-bit page, but not as
@@ -71,7 +75,10 @@ void *ImageProcThread(void *param) {
         ReportPageProcessingFailure();
       }
     } else {
+      // Halftone: the screen alone, at the padded size; the screen sets its bit on
+      // light pixels, so it is inverted like the line art.
       ApplyHalftone(lpJob);
+      DoNegative(lpJob, 0);
     }
     if (header.cupsInteger[2] != 0) DoMirror(lpJob);
     // Negative print; in two-colour mode only the black plane, the first half.

@@ -4,9 +4,20 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "runtime/header_value.h"
+
 namespace {
 
 uint64_t PaddedTo32(uint64_t n) { return (n + 31) / 32 * 32; }
+
+// The names CUPS gives the colour spaces up to Adobe RGB, for the refusal text.
+const char *ColorSpaceName(unsigned space) {
+  static const char *const kNames[] = {"W",     "RGB",  "RGBA",    "K",      "CMY",    "YMC",
+                                       "CMYK",  "YMCK", "KCMY",    "KCMYcm", "GMCK",   "GMCS",
+                                       "WHITE", "GOLD", "SILVER",  "CIEXYZ", "CIELab", "RGBW",
+                                       "SW",    "SRGB", "ADOBERGB"};
+  return space < sizeof kNames / sizeof kNames[0] ? kNames[space] : "other";
+}
 
 constexpr uint64_t kNormalPageBytesLimit = UINT32_MAX;
 std::atomic<uint64_t> gPageBytesLimit{kNormalPageBytesLimit};
@@ -15,6 +26,16 @@ std::atomic<uint64_t> gPageBytesLimit{kNormalPageBytesLimit};
 
 void SetPageBytesLimitForTesting(uint64_t maxBytes) {
   gPageBytesLimit.store(maxBytes ? maxBytes : kNormalPageBytesLimit, std::memory_order_relaxed);
+}
+
+PixelFormat PagePixelFormat(const cups_page_header2_t *h) {
+  const uint32_t space = RawHeaderValue(h->cupsColorSpace);
+  if (h->cupsBitsPerPixel == 24 && (space == CUPS_CSPACE_RGB || space == CUPS_CSPACE_SRGB))
+    return PixelFormat::kRgb;
+  if (h->cupsBitsPerPixel == 8 && (space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW))
+    return PixelFormat::kWhiteGrey;
+  if (h->cupsBitsPerPixel == 8 && space == CUPS_CSPACE_K) return PixelFormat::kBlackInk;
+  return PixelFormat::kUnsupported;
 }
 
 BOOL CheckPageHeader(const cups_page_header2_t *h, char *reason, size_t reasonSize) {
@@ -27,14 +48,12 @@ BOOL CheckPageHeader(const cups_page_header2_t *h, char *reason, size_t reasonSi
     snprintf(reason, reasonSize, "cupsHeight is 0");
     return FALSE;
   }
-  if (bits < 8 || bits % 8 != 0) {
+  if (PagePixelFormat(h) == PixelFormat::kUnsupported) {
+    const uint32_t space = RawHeaderValue(h->cupsColorSpace);
     snprintf(reason, reasonSize,
-             "cupsBitsPerPixel %u is not supported (whole bytes of at least 8 bits are needed)",
-             bits);
-    return FALSE;
-  }
-  if (bits > kMaxBitsPerPixel) {
-    snprintf(reason, reasonSize, "cupsBitsPerPixel %u is more than %u", bits, kMaxBitsPerPixel);
+             "cupsBitsPerPixel %u in cupsColorSpace %u (%s) is not supported (8-bit grey in W, "
+             "SW or K, or 24-bit RGB or sRGB is needed)",
+             bits, space, ColorSpaceName(space));
     return FALSE;
   }
   const uint64_t lineBytes = static_cast<uint64_t>(h->cupsWidth) * (bits / 8);

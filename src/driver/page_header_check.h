@@ -15,8 +15,16 @@
 
 // Largest bitmap width or height (rows of both planes in two-colour mode).
 constexpr DWORD kMaxBitmapSide = 65504;
-// Most bits a CUPS raster pixel has (15 colours of 16 bits).
-constexpr DWORD kMaxBitsPerPixel = 240;
+
+// How a page's samples become luminance (0 black, 255 white), chosen by its
+// depth and colour space; every other kind of page is refused.
+enum class PixelFormat {
+  kUnsupported,
+  kRgb,        // 24 bits, RGB or sRGB: the weighted sum of the three samples
+  kWhiteGrey,  // 8 bits, white-based grey (W, SW): the sample itself
+  kBlackInk,   // 8 bits, black (K): 255 - the sample
+};
+PixelFormat PagePixelFormat(const cups_page_header2_t *header);
 
 // Fuzzing only: pages whose 8-bit bitmap (both planes) would take more than
 // `maxBytes` are refused like any other page too large to read, so that a run

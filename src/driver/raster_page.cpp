@@ -13,17 +13,13 @@
 
 namespace {
 
-// Bytes after each line buffer that hold the paper sample for the conversion's
-// reach past the last pixel.
-constexpr DWORD kLineTail = 2;
-
 struct FreeDeleter {
   void operator()(BYTE *p) const { free(p); }
 };
 using MallocBuffer = std::unique_ptr<BYTE[], FreeDeleter>;
 
-// Grey of one source pixel from its first three samples.  The weighted sum is at
-// most 25501, so it is formed in 16 bits, where the compiler keeps 16 pixels per
+// Grey of one source pixel from its three samples.  The weighted sum is at most
+// 25501, so it is formed in 16 bits, where the compiler keeps 16 pixels per
 // vector and divides by a multiplication.
 inline BYTE GreyOf(BYTE r, BYTE g, BYTE b) {
   const uint16_t sum = static_cast<uint16_t>(av_rRate * r + av_gRate * g + av_bRate * b + 1);
@@ -32,18 +28,14 @@ inline BYTE GreyOf(BYTE r, BYTE g, BYTE b) {
 
 }  // namespace
 
-ZELVAR_CLONES void ConvertLine(const BYTE *line, DWORD width, DWORD srcPixelBytes, BYTE *row) {
+ZELVAR_CLONES void ConvertRgbLine(const BYTE *line, DWORD width, BYTE *row) {
   const size_t n = width;
-  if (srcPixelBytes == 3) {
-    for (size_t x = 0; x < n; ++x) row[x] = GreyOf(line[3 * x], line[3 * x + 1], line[3 * x + 2]);
-  } else if (srcPixelBytes == 1) {
-    for (size_t x = 0; x < n; ++x) row[x] = GreyOf(line[x], line[x + 1], line[x + 2]);
-  } else {
-    for (DWORD x = 0; x < width; ++x) {
-      const BYTE *p = line + static_cast<size_t>(srcPixelBytes) * x;
-      row[x] = GreyOf(p[0], p[1], p[2]);
-    }
-  }
+  for (size_t x = 0; x < n; ++x) row[x] = GreyOf(line[3 * x], line[3 * x + 1], line[3 * x + 2]);
+}
+
+ZELVAR_CLONES void ConvertInkLine(const BYTE *line, DWORD width, BYTE *row) {
+  const size_t n = width;
+  for (size_t x = 0; x < n; ++x) row[x] = static_cast<BYTE>(255 - line[x]);
 }
 
 ZELVAR_CLONES void SplitRedLine(const BYTE *line, DWORD width, DWORD twinColorDiff, BYTE *blackRow,
@@ -58,12 +50,6 @@ ZELVAR_CLONES void SplitRedLine(const BYTE *line, DWORD width, DWORD twinColorDi
     blackRow[x] = red ? 255 : grey;
     redRow[x] = red ? 0 : 255;
   }
-}
-
-namespace {}  // namespace
-
-BYTE PaperSample(const cups_page_header2_t *header) {
-  return header->cupsBitsPerPixel == 24 ? 255 : 0;
 }
 
 BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
@@ -89,20 +75,16 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
   lpJob->linebyte = GetBMPBytesPerLine(8, static_cast<LONG>(lpJob->page_width));
   DbgMsg("GetCUPSPageData::linebyte = %u", lpJob->linebyte);
 
-  const DWORD srcPixelBytes = h->cupsBitsPerPixel / 8;
+  const PixelFormat format = PagePixelFormat(h);
   const DWORD linesize = h->cupsBitsPerPixel * lpJob->page_width / 8;
-  const DWORD bufferSize = linesize + kLineTail;
 
-  // The line buffer; its bytes past what a line read fills keep the paper sample.
-  // The two-colour split classifies and converts each pixel straight from it.
-  const size_t blockSize = bufferSize;
-  MallocBuffer block(static_cast<BYTE *>(malloc(blockSize)));
+  // The line buffer.  The two-colour split classifies and converts each pixel
+  // straight from it.
+  MallocBuffer block(static_cast<BYTE *>(malloc(linesize)));
   if (!block) {
-    DbgMsg("GetCUPSPageData::line buffer of %zu bytes cannot be allocated", blockSize);
+    DbgMsg("GetCUPSPageData::line buffer of %u bytes cannot be allocated", linesize);
     return FALSE;
   }
-  const BYTE paper = PaperSample(h);
-  memset(block.get(), paper, blockSize);
   BYTE *line = block.get();
   if (twoColour) {
     lpJob->page_height *= 2;
@@ -118,7 +100,8 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
     DbgMsg("GetCUPSPageData::page bitmap of %u bytes cannot be allocated", lpJob->pagesize);
     return FALSE;
   }
-  FillMemory(page, lpJob->pagesize, paper);
+  // Blank paper: the padding right of and below the raster, and lines not received.
+  FillMemory(page, lpJob->pagesize, 255);
   BYTE *RedPage = page + lpJob->pagesize / 2;
 
   const DWORD bytesPerLine = h->cupsBytesPerLine;
@@ -134,8 +117,12 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
     if (twoColour)
       SplitRedLine(line, h->cupsWidth, TwinColorDiff, row,
                    RedPage + static_cast<size_t>(lpJob->linebyte) * y);
+    else if (format == PixelFormat::kRgb)
+      ConvertRgbLine(line, h->cupsWidth, row);
+    else if (format == PixelFormat::kBlackInk)
+      ConvertInkLine(line, h->cupsWidth, row);
     else
-      ConvertLine(line, h->cupsWidth, srcPixelBytes, row);
+      memcpy(row, line, h->cupsWidth);
   }
   if (linesRead) *linesRead = y;
   SetSlotBitmap(lpJob, page);
@@ -166,6 +153,7 @@ void DisplayPageInfo(const cups_page_header2_t *h) {
   DbgMsg("cupsInteger[3] = %d (zero edge)", h->cupsInteger[3]);
   DbgMsg("cupsInteger[4] = %d (ColorMode)", h->cupsInteger[4]);
   DbgMsg("cupsInteger[5] = %d (ColorLevel)", h->cupsInteger[5]);
+  DbgMsg("cupsInteger[6] = %d (LineArt)", h->cupsInteger[6]);
   DbgMsg("cupsMediaType = %d (MediaType)", h->cupsMediaType);
   DbgMsg("cupsWidth = %d", h->cupsWidth);
   DbgMsg("CutMedia = %d", static_cast<int>(RawHeaderValue(h->CutMedia)));

@@ -1,10 +1,8 @@
-// Reading one raster page into its slot as an 8-bit grey bitmap, rows padded to
-// multiples of 32 pixels, split into a black and a red plane in two-colour mode.
-//
-// 24-bit pages become luminance (255 white) for the line-art path.  Pages of any
-// other depth go to the plain screen, which sets a dot where the value is high:
-// their samples are ink (the driver sends them in the black colour space), so
-// their paper is 0.
+// Reading one raster page into its slot as an 8-bit luminance bitmap (0 black,
+// 255 white), rows padded to multiples of 32 pixels with white, split into a
+// black and a red plane in two-colour mode.  The conversion follows the page's
+// depth and colour space (PagePixelFormat): the weighted sum of 24-bit RGB, the
+// sample of 8-bit white-based grey, 255 minus the sample of 8-bit black.
 #pragma once
 
 #include <cups/raster.h>
@@ -22,15 +20,11 @@ constexpr DWORD av_bRate = 17;
 constexpr DWORD av_rgbTotal = 100;
 // A red pixel's first sample must exceed this.
 constexpr DWORD kRedThreshold = 150;
-// The value of blank paper in a page's grey bitmap: what the padding right of and
-// below the raster holds, and what a sample past the end of a raster line reads
-// as (the conversion weighs three bytes from each pixel's first, so pixels of one
-// or two bytes reach past the line at its right end).
-BYTE PaperSample(const cups_page_header2_t *header);
-
-// One grey row of `width` pixels from a line of source pixels `srcPixelBytes`
-// apart: (30 s0 + 53 s1 + 17 s2 + 1) / 100 of the first three samples of each.
-void ConvertLine(const BYTE *line, DWORD width, DWORD srcPixelBytes, BYTE *row);
+// One grey row of `width` pixels from a line of 24-bit pixels:
+// (30 r + 53 g + 17 b + 1) / 100 of the samples of each, in stream order.
+void ConvertRgbLine(const BYTE *line, DWORD width, BYTE *row);
+// One grey row of `width` pixels from a line of 8-bit ink samples: 255 - sample.
+void ConvertInkLine(const BYTE *line, DWORD width, BYTE *row);
 
 // Two-colour mode, from a line of `width` 24-bit pixels: a pixel whose first
 // sample exceeds the other two by more than twinColorDiff and exceeds

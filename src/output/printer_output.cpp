@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "driver/cancel_signal.h"
 #include "runtime/debug_log.h"
 #include "runtime/status_messages.h"
 
@@ -18,12 +19,20 @@ int gOutputSize = 0;
 
 static std::atomic<int> gPrinterFd{1};
 static std::atomic<BOOL> gPrinterFailed{FALSE};
+// The output failed by a fault of its own, reported with an "ERROR:" line; not
+// set when a write failed after the job had been cancelled.
+static std::atomic<BOOL> gPrinterError{FALSE};
 
 void SetPrinterOutputFd(int fd) { gPrinterFd.store(fd, std::memory_order_relaxed); }
 
 BOOL PrinterOutputFailed() { return gPrinterFailed.load(std::memory_order_acquire); }
 
-void ResetPrinterOutput() { gPrinterFailed.store(FALSE, std::memory_order_release); }
+BOOL PrinterOutputError() { return gPrinterError.load(std::memory_order_acquire); }
+
+void ResetPrinterOutput() {
+  gPrinterError.store(FALSE, std::memory_order_release);
+  gPrinterFailed.store(FALSE, std::memory_order_release);
+}
 
 void FailPrinterOutput(const char *format, ...) {
   char text[1024];
@@ -32,9 +41,10 @@ void FailPrinterOutput(const char *format, ...) {
   vsnprintf(text, sizeof text, format, ap);
   va_end(ap);
   BOOL wasOk = FALSE;
-  if (gPrinterFailed.compare_exchange_strong(wasOk, TRUE, std::memory_order_acq_rel))
+  if (gPrinterFailed.compare_exchange_strong(wasOk, TRUE, std::memory_order_acq_rel)) {
+    gPrinterError.store(TRUE, std::memory_order_release);
     ReportError("%s", text);
-  else
+  } else
     DbgMsg("printer output already failed: %s", text);
 }
 
@@ -52,6 +62,15 @@ BOOL WriteToPrinter(const void *data, size_t len) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       int err = n < 0 ? errno : EIO;
+      // A cancelled job's backend is stopped together with the filter, so the
+      // printer connection may close just before or after SIGTERM arrives here:
+      // then the failed write is the cancel's doing and ends only the output.
+      if (CancelArrivesWithin(kCancelGraceMs)) {
+        gPrinterFailed.store(TRUE, std::memory_order_release);
+        DbgMsg("WriteToPrinter::job cancelled, the printer connection is gone: %s", strerror(err));
+        return FALSE;
+      }
+      gPrinterError.store(TRUE, std::memory_order_release);
       gPrinterFailed.store(TRUE, std::memory_order_release);
       ReportError("Unable to write print data: %s", strerror(err));
       return FALSE;

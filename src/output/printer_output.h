@@ -16,10 +16,16 @@ void SetPrinterOutputFd(int fd);
 // Writes all `len` bytes, retrying short and interrupted writes, and adds them to
 // count_bytes.  On a real error it logs an "ERROR:" line once, remembers the
 // failure and returns FALSE; later calls then write nothing and return FALSE.
+// A write that fails once the job has been cancelled (SIGTERM has arrived, or
+// arrives within kCancelGraceMs) is expected: it is logged as a debug line and
+// ends the output the same way, but is no error.
 BOOL WriteToPrinter(const void *data, size_t len);
 
-// TRUE once a write to the printer has failed: the job can no longer be whole.
+// TRUE once a write to the printer has failed: nothing more is written.
 BOOL PrinterOutputFailed();
+// TRUE once the printer output has failed by an error (reported with an "ERROR:"
+// line): the job can no longer be whole and fails.
+BOOL PrinterOutputError();
 
 // Ends the printer output for a fault other than a failed write, one that leaves
 // the job without a part it must hold (a page that cannot be compressed, say):

@@ -9,9 +9,14 @@
 #     DIR/cupsd.sock and exports CUPS_SERVER, so that lp, lpstat, lpadmin and
 #     cancel talk to it.
 # cupsd_stop
-#     stops that cupsd (only the process started here).
+#     stops that cupsd (only the process started here); always succeeds.
 # cupsd_add_queue NAME PPD OUTFILE
 #     adds an enabled queue with the PPD whose device writes to OUTFILE.
+# cupsd_add_backend_queue NAME PPD BACKEND SCHEME OUTFILE
+#     adds an enabled queue with the PPD whose device is the backend program
+#     BACKEND, installed as the backend of the URI scheme SCHEME (run as root, as
+#     cupsd runs backends that only root may execute); its device URI is
+#     SCHEME:OUTFILE.
 # cupsd_submit QUEUE LP-ARGS...
 #     submits a job with lp; sets JOB_ID.
 # cupsd_wait_job ID TIMEOUT
@@ -51,17 +56,21 @@ cupsd_start() {
     cupsd_fail "user lp cannot reach $CUPSD_DIR; make its parent directories searchable"
     return 1
   fi
-  for d in etc spool spool/tmp cache state log out serverbin serverbin/filter; do
+  for d in etc spool spool/tmp cache state log out serverbin serverbin/filter \
+    serverbin/backend; do
     mkdir -p "$CUPSD_DIR/$d"
   done
   chmod 0755 "$CUPSD_DIR" "$CUPSD_DIR/etc" "$CUPSD_DIR/out" "$CUPSD_DIR/serverbin" \
-    "$CUPSD_DIR/serverbin/filter"
-  # The system's filters, and the scheduler's helpers (cups-exec among them).
-  # file: devices need no backend, cupsd writes them itself.
+    "$CUPSD_DIR/serverbin/filter" "$CUPSD_DIR/serverbin/backend"
+  # The system's filters and backends, and the scheduler's helpers (cups-exec
+  # among them).  file: devices need no backend, cupsd writes them itself.
   for f in "$sysbin"/filter/*; do
     ln -sf "$f" "$CUPSD_DIR/serverbin/filter/"
   done
-  for d in backend cgi-bin daemon driver monitor notifier; do
+  for f in "$sysbin"/backend/*; do
+    if [ -e "$f" ]; then ln -sf "$f" "$CUPSD_DIR/serverbin/backend/"; fi
+  done
+  for d in cgi-bin daemon driver monitor notifier; do
     if [ -e "$sysbin/$d" ]; then ln -sfn "$sysbin/$d" "$CUPSD_DIR/serverbin/$d"; fi
   done
   for entry in "$@"; do
@@ -145,14 +154,16 @@ CONF
 
 cupsd_stop() {
   [ -n "$CUPSD_PID" ] || return 0
-  kill "$CUPSD_PID" 2>/dev/null
+  kill "$CUPSD_PID" 2>/dev/null || :
   i=0
   while kill -0 "$CUPSD_PID" 2>/dev/null && [ $i -lt 50 ]; do
     sleep 0.1
     i=$((i + 1))
   done
-  kill -9 "$CUPSD_PID" 2>/dev/null
-  wait "$CUPSD_PID" 2>/dev/null
+  # Killed only if it is still there; a scheduler that has ended is no failure,
+  # and how it ended says nothing about the jobs (callers may run under set -e).
+  if kill -0 "$CUPSD_PID" 2>/dev/null; then kill -9 "$CUPSD_PID" 2>/dev/null || :; fi
+  wait "$CUPSD_PID" 2>/dev/null || :
   CUPSD_PID=""
 }
 
@@ -160,6 +171,14 @@ cupsd_add_queue() {
   : >"$3"
   # lpadmin warns that PPD drivers are deprecated; that is expected here.
   lpadmin -p "$1" -E -v "file://$3" -P "$2" 2>"$CUPSD_DIR/log/lpadmin.err" || {
+    cat "$CUPSD_DIR/log/lpadmin.err" >&2
+    return 1
+  }
+}
+
+cupsd_add_backend_queue() {
+  install -o root -g root -m 0700 "$3" "$CUPSD_DIR/serverbin/backend/$4" || return 1
+  lpadmin -p "$1" -E -v "$4:$5" -P "$2" 2>"$CUPSD_DIR/log/lpadmin.err" || {
     cat "$CUPSD_DIR/log/lpadmin.err" >&2
     return 1
   }

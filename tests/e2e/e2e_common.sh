@@ -30,7 +30,7 @@ eq() {
   return 1
 }
 
-# ge A B, le A B: integer comparisons that report the values.
+# ge A B, le A B, lt A B: integer comparisons that report the values.
 ge() {
   [ "$1" -ge "$2" ] 2>/dev/null && return 0
   echo "        got $1, expected at least $2"
@@ -39,6 +39,11 @@ ge() {
 le() {
   [ "$1" -le "$2" ] 2>/dev/null && return 0
   echo "        got $1, expected at most $2"
+  return 1
+}
+lt() {
+  [ "$1" -lt "$2" ] 2>/dev/null && return 0
+  echo "        got $1, expected less than $2"
   return 1
 }
 

@@ -7,6 +7,8 @@
 #     --frame         a 6-point black frame along the edges of the sheet
 #     --red N         on page N (0-based) a red square left and a black square
 #                     right, both 15% of the box wide, centred at 55% height
+#     --grey G        on every page a block of grey G (0 black to 1 white), 60%
+#                     of the box wide and 20% high, from 10% above its bottom
 #
 # Page n carries the page mark of the test rasters (testraster::DrawPageMark):
 # two black squares, one in slot n % 16 of a row at 10% of the box height and
@@ -17,12 +19,13 @@
 set -eu
 out=$1 pages=$2 width=$3 height=$4
 shift 4
-bx=0 by=0 bw=$width bh=$height frame=0 red=-1
+bx=0 by=0 bw=$width bh=$height frame=0 red=-1 grey=""
 while [ $# -gt 0 ]; do
   case $1 in
     --box) bx=$2 by=$3 bw=$4 bh=$5; shift 5 ;;
     --frame) frame=1; shift ;;
     --red) red=$2; shift 2 ;;
+    --grey) grey=$2; shift 2 ;;
     *) echo "make_test_pdf.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -50,6 +53,7 @@ trap 'rm -f "$ps"' EXIT
   0 0 6 H rectfill W 6 sub 0 6 H rectfill } def
 /redpair { 1 0 0 setrgbcolor bx bw 0.30 mul add bh 0.55 mul bw 0.15 mul sq
   0 setgray bx bw 0.70 mul add bh 0.55 mul bw 0.15 mul sq } def
+/greyblock { setgray bx bw 0.2 mul add by bh 0.1 mul add bw 0.6 mul bh 0.2 mul rectfill } def
 /label { /n exch def 0 setgray /Helvetica findfont 14 scalefont setfont
   bx bw 0.1 mul add by bh 0.70 mul add moveto (Test page ) show n 10 string cvs show } def
 %%EndProlog
@@ -61,6 +65,7 @@ PS
     echo "$n mark $n label"
     [ "$frame" -eq 1 ] && echo "frame"
     [ "$n" -eq "$red" ] && echo "redpair"
+    [ -n "$grey" ] && echo "$grey greyblock"
     echo "showpage"
     n=$((n + 1))
   done

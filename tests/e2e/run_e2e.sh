@@ -15,7 +15,7 @@ src=$(cd "$2" && pwd)
 . "$src/tests/e2e/cupsd_env.sh"
 . "$src/tests/e2e/e2e_common.sh"
 e2e_require
-for p in rastertoZelvar zelvar-inspect zelvar-pbm-probe; do
+for p in rastertoZelvar zelvar-inspect zelvar-pbm-probe zelvar-test-backend; do
   [ -x "$build/$p" ] || { echo "FAIL: $build/$p is not built"; exit 1; }
 done
 
@@ -31,6 +31,10 @@ trap 'exit 1' INT TERM
 cupsd_start "$work/cups" "$build/rastertoZelvar" || exit 1
 out=$work/cups/out/zelvar.prn
 cupsd_add_queue zelvar "$src/ppd/zelvar.ppd" "$out" || exit 1
+# The same printer behind a backend process (a slow one) instead of a file.
+backend_out=$work/cups/out/backend.prn
+cupsd_add_backend_queue zelvar-backend "$src/ppd/zelvar.ppd" "$build/zelvar-test-backend" \
+  zelvartest "$backend_out" || exit 1
 
 # Test documents.  The page marks are laid out over the part of the sheet that
 # the printed page shows: the printable area (12 points in from the edges) for
@@ -42,6 +46,8 @@ mkpdf "$work/letter-sheet3.pdf" 3 612 792 --frame
 mkpdf "$work/letter-crop3.pdf" 3 612 792 --box 12 12 588 768 --frame
 mkpdf "$work/red2.pdf" 2 612 792 --box 12 12 588 768 --red 1
 mkpdf "$work/letter60.pdf" 60 612 792 --box 12 12 588 768
+mkpdf "$work/grey1.pdf" 1 612 792 --box 12 12 588 768 --grey 0.5
+mkpdf "$work/grey60.pdf" 60 612 792 --box 12 12 588 768 --grey 0.5
 
 # Page geometry of the printed pages at 600 dpi: the raster of a size with
 # margins is its printable area, padded to whole 32-pixel units; a full-bleed
@@ -56,6 +62,7 @@ A4=4768x6848
 # knows the inspector's output:
 #   INSPECT_RC          its exit status (0: well formed)
 #   NAME/records.txt    one line per page record: width height paper media tray colours
+#                       dots
 #   NAME/pjl.txt        one NAME=VALUE line per "@PJL SET" setting
 #   NAME/page-NNN.pbm   the decoded pages, in record order
 inspect_job() {
@@ -63,14 +70,14 @@ inspect_job() {
   mkdir -p "$_d"
   "$build/zelvar-inspect" --decode "$_d" "$work/$1.prn" >"$_d/inspect.txt" 2>&1
   INSPECT_RC=$?
-  awk 'NF == 12 && $1 ~ /^[0-9]+$/ && $2 ~ /^[0-9]+$/ { print $3, $4, $8, $9, $10, $11 }' \
+  awk 'NF == 12 && $1 ~ /^[0-9]+$/ && $2 ~ /^[0-9]+$/ { print $3, $4, $8, $9, $10, $11, $7 }' \
     "$_d/inspect.txt" >"$_d/records.txt"
   awk '/^  [A-Z][A-Z0-9]* +[^ ]/ { print $1 "=" $2 }' "$_d/inspect.txt" >"$_d/pjl.txt"
 }
 records() { wc -l <"$work/$1/records.txt" | tr -d ' '; }
 pjl() { sed -n "s/^$2=//p" "$work/$1/pjl.txt"; }
 # record NAME N FIELD: field of the Nth record (from 1): 1 width, 2 height,
-# 3 paper code, 4 media code, 5 tray, 6 colours.
+# 3 paper code, 4 media code, 5 tray, 6 colours, 7 dots of toner.
 record() { sed -n "${2}p" "$work/$1/records.txt" | cut -d' ' -f"$3"; }
 # marks NAME [PLANE]: the page number of every decoded page, "B" for a blank
 # page, "?" for a page without a readable mark.
@@ -187,6 +194,23 @@ check "... and at the top" eq "$(region full-bleed-crop 1 all 200 0 800 3)" 0
 print_job halftone letter5.pdf -o PrintMode=Halftone
 check_job halftone "0 1 2 3 4" "$LETTER"
 
+# Photo mode's settings act the right way round on a page with a 50 % grey
+# block: density 1 sets fewer dots than 4, 5 more, and toner saving fewer than
+# the same density without it.  (Toner saving screens with the curve of density
+# 3, so it is compared at 4.)
+print_job photo grey1.pdf -o PrintMode=Halftone -o Density=4
+check_job photo "0" "$LETTER" ECONOMODE=OFF DENSITY=4
+print_job photo-toner-save grey1.pdf -o PrintMode=Halftone -o Density=4 -o TonerSave=True
+check_job photo-toner-save "0" "$LETTER" ECONOMODE=ON DENSITY=4
+check "toner saving sets fewer dots than normal" \
+  lt "$(record photo-toner-save 1 7)" "$(record photo 1 7)"
+print_job photo-density-1 grey1.pdf -o PrintMode=Halftone -o Density=1
+check_job photo-density-1 "0" "$LETTER" DENSITY=1
+check "density 1 sets fewer dots than 4" lt "$(record photo-density-1 1 7)" "$(record photo 1 7)"
+print_job photo-density-5 grey1.pdf -o PrintMode=Halftone -o Density=5
+check_job photo-density-5 "0" "$LETTER" DENSITY=5
+check "density 5 sets more dots than 4" lt "$(record photo 1 7)" "$(record photo-density-5 1 7)"
+
 # Black and red: each record carries a black plane above a red one.  On page 1
 # the red square must be in the red plane only, the black square in the black
 # plane only.
@@ -246,16 +270,19 @@ check "the filter exited within 3 seconds of the cancel" le "$(($(ms) - t0))" 30
 cupsd_wait_job "$cancel_id" 60
 check "job canceled" eq "$JOB_STATE" canceled
 # The scheduler logs how the filter ended once it has reaped it.
-filter_end() { cupsd_job_log "$cancel_id" | sed -n 's/.*\/rastertoZelvar) \(.*\)/\1/p'; }
-i=0
-while [ -z "$(filter_end)" ] && [ $i -lt 50 ]; do
-  sleep 0.1
-  i=$((i + 1))
-done
+filter_end() { cupsd_job_log "$1" | sed -n 's/.*\/rastertoZelvar) \(.*\)/\1/p'; }
+wait_filter_end() {
+  i=0
+  while [ -z "$(filter_end "$1")" ] && [ $i -lt 50 ]; do
+    sleep 0.1
+    i=$((i + 1))
+  done
+}
+wait_filter_end "$cancel_id"
 cancel_log=$(cupsd_job_log "$cancel_id")
 check "the filter closed the printer job on the cancel" \
   eq "$(echo "$cancel_log" | grep -c 'Job cancelled, closing the printer job')" 1
-check "... and exited by itself, with status 0" eq "$(filter_end)" "exited with no errors."
+check "... and exited by itself, with status 0" eq "$(filter_end "$cancel_id")" "exited with no errors."
 cp "$out" "$work/cancel.prn"
 inspect_job cancel
 check "the cancelled job is well formed (trailer after whole pages)" eq "$INSPECT_RC" 0
@@ -270,5 +297,38 @@ leftovers=$(find /tmp "$CUPSD_DIR/spool/tmp" -maxdepth 1 -type f -user lp -newer
 check "no spool file left behind" eq "$leftovers" ""
 print_job after-cancel letter5.pdf
 check_job after-cancel "0 1 2 3 4" "$LETTER"
+
+# Cancelling on a queue whose device is a backend process: cupsd stops the
+# backend together with the filters, so the printer connection closes while
+# the filter may still be writing: its pages of screened grey come faster than
+# the slow backend takes them, so it is mostly waiting to write.  That is part
+# of the cancel, never an error, on every run.
+for round in 1 2 3; do
+  e2e_case "cancel through a backend, round $round of 3: lp -d zelvar-backend grey60.pdf"
+  : >"$backend_out"
+  cupsd_submit zelvar-backend -t "backend-cancel-$round" "$work/grey60.pdf"
+  id=$JOB_ID
+  # Cancel once the backend has taken the job header and some pages.
+  i=0
+  while [ $i -lt 600 ] && [ "$(wc -c <"$backend_out")" -lt 262144 ]; do
+    attrs=$(cupsd_job_attrs "$id")
+    case ${attrs%%,*} in completed | canceled | aborted | processing-stopped) break ;; esac
+    sleep 0.1
+    i=$((i + 1))
+  done
+  attrs=$(cupsd_job_attrs "$id")
+  check "the job was printing when it was cancelled" eq "${attrs%%,*}" processing
+  cancel "$id"
+  cupsd_wait_job "$id" 60
+  check "job canceled" eq "$JOB_STATE" canceled
+  wait_filter_end "$id"
+  check "the filter exited by itself, with status 0" eq "$(filter_end "$id")" "exited with no errors."
+  job_log=$(cupsd_job_log "$id")
+  check "it logged no ERROR line" eq "$(echo "$job_log" | grep -c '^E ')" 0
+  check "it closed the printer job on the cancel" \
+    eq "$(echo "$job_log" | grep -c 'Job cancelled, closing the printer job')" 1
+  echo "        (a write failed after the cancel: $(echo "$job_log" |
+    grep -c 'the printer connection is gone') time(s))"
+done
 
 e2e_finish
