@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/image_thread.h"
 #include "printer_app/child_page.h"
 #include "printer_app/job_settings.h"
 #include "printer_app/printer_table.h"
@@ -27,10 +28,6 @@ namespace {
 using zelvarapp::Choice;
 
 const char *const kPpdPath = ZELVAR_SOURCE_DIR "/ppd/zelvar.ppd";
-
-bool TakesLineArtPath(const cups_page_header2_t &h) {
-  return h.cupsBitsPerPixel == 24 || h.cupsInteger[6] != 0;
-}
 
 class Ppd {
  public:

@@ -126,18 +126,20 @@ void ChildLine(const ChildPage &page, const unsigned char *sourceLine, unsigned 
     if (rgbOut)
       memcpy(out, from, 3 * static_cast<size_t>(n));
     else
-      ConvertLine(from, n, 3, out);  // the filter's own weights for colour
+      ConvertRgbLine(from, n, out);  // the filter's own weights for colour
     return;
   }
   const unsigned char *from = sourceLine + page.left;
-  const unsigned char ink = page.source == SourceSamples::kInk ? 255 : 0;
-  for (unsigned x = 0; x < n; ++x) {
-    const unsigned char grey = from[x] ^ ink;  // 255 - sample for ink
-    if (rgbOut)
-      out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = grey;
+  const bool ink = page.source == SourceSamples::kInk;
+  if (!rgbOut) {
+    if (ink)
+      ConvertInkLine(from, n, out);
     else
-      out[x] = grey;
+      memcpy(out, from, n);
+    return;
   }
+  for (unsigned x = 0; x < n; ++x)
+    out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = ink ? 255 - from[x] : from[x];
 }
 
 }  // namespace zelvarapp

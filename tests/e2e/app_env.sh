@@ -15,6 +15,8 @@
 # app_add_printer NAME OUTDIR
 #     adds a printer whose device is the directory OUTDIR (a file per job, named
 #     after the job); sets PRINTER_URI.
+# app_add_printer_on NAME DEVICE-URI
+#     the same for any device (socket://HOST:PORT for an AppSocket printer).
 # app_stop
 #     stops the server with SIGTERM (only the process started here); APP_STATUS
 #     is its exit status.
@@ -125,10 +127,13 @@ app_cmd() {
 app_add_printer() {
   mkdir -p "$2"
   [ "$(id -u)" -ne 0 ] || chown lp "$2"
+  app_add_printer_on "$1" "file://$2"
+}
+
+app_add_printer_on() {
   # Over TCP to the system URI: a sub-command that cannot reach the server on its
   # domain socket would start a private server of its own.
-  app_cmd add -u "$APP_URI_BASE/ipp/system" -d "$1" -m zelvar -v "file://$2" \
-    >"$APP_DIR/add.out" 2>&1 ||
+  app_cmd add -u "$APP_URI_BASE/ipp/system" -d "$1" -m zelvar -v "$2" >"$APP_DIR/add.out" 2>&1 ||
     { cat "$APP_DIR/add.out" >&2; return 1; }
   PRINTER_URI=$APP_URI_BASE/ipp/print/$1
 }
