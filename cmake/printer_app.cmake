@@ -31,3 +31,39 @@ target_compile_definitions(zelvar-printer-app PRIVATE
 if(BUILD_TESTING)
   target_link_libraries(zelvar_tests PRIVATE zelvar_app_core)
 endif()
+
+# Installed beside the inspector, with its systemd unit; the unit names the
+# application where this install puts it (the prefix is known only then).
+install(TARGETS zelvar-printer-app
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  PERMISSIONS ${_zelvar_program_permissions})
+install(CODE "
+  set(ZELVAR_APP_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/zelvar-printer-app\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/src/printer_app/zelvar-printer-app.service.in\"
+                 \"${CMAKE_BINARY_DIR}/install/zelvar-printer-app.service\" @ONLY)")
+install(FILES ${CMAKE_BINARY_DIR}/install/zelvar-printer-app.service
+  DESTINATION ${ZELVAR_SYSTEMD_UNIT_DIR}
+  PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
+# End-to-end suites of the application, each with a private server on a free
+# loopback port and its state in a scratch directory:
+#   e2e_app_ipp_clients   CUPS's ipptool suites (get-printer-attributes,
+#       ipp-everywhere with sample rasters made at test time) and jobs sent over
+#       IPP: attributes, defaults, malformed and 1-bit rasters, a cancel, two
+#       printers at once, a failing filter
+#   e2e_app_through_cups  a private cupsd with a driverless queue on the
+#       application prints PDFs (options, copies, two-sided, colour, a cancel)
+# Every printer job is checked with zelvar-inspect.  They run in the plain and
+# the AddressSanitizer build (where the application and the filter it runs are
+# the instrumented ones); not under ThreadSanitizer, for the time they would take.
+if(BUILD_TESTING AND NOT ZELVAR_SANITIZE MATCHES "thread")
+  add_test(NAME e2e_app_ipp_clients
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/e2e/run_app_ipp.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+  add_test(NAME e2e_app_through_cups
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/e2e/run_app_cups.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+  set_tests_properties(e2e_app_ipp_clients e2e_app_through_cups PROPERTIES
+    LABELS e2e
+    TIMEOUT 900
+    SKIP_RETURN_CODE 77
+    RUN_SERIAL TRUE)
+endif()

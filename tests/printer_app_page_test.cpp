@@ -244,6 +244,41 @@ TEST(PrinterAppPage, AClientPageSmallerThanThePrintableAreaIsPaddedWithWhite) {
   EXPECT_EQ(out.back(), 255);
 }
 
+TEST(PrinterAppPage, ClientLinesFillThePrintableAreaInOrder) {
+  JobSettings settings;
+  const ChildPage page = ChildFor(settings, ClientPage("na_letter_8.5x11in", "sgray_8", 300));
+  ASSERT_EQ(page.top, 50u);
+  ASSERT_EQ(page.header.cupsHeight, 3200u);
+  auto rows = [&](unsigned line) {
+    const zelvarapp::ChildRows r = zelvarapp::ChildRowsFor(page, line);
+    return std::to_string(r.first) + "+" + std::to_string(r.count);
+  };
+  EXPECT_EQ(rows(49), "0+0") << "in the top margin";
+  EXPECT_EQ(rows(50), "0+1");
+  EXPECT_EQ(rows(3249), "3199+1");
+  EXPECT_EQ(rows(3250), "0+0") << "in the bottom margin";
+}
+
+TEST(PrinterAppPage, DraftPagesAtHalfTheResolutionDownThePageGetEveryLineTwice) {
+  // CUPS's draft quality for a printer of 300 and 600 dpi: 300 x 150 dpi.
+  JobSettings settings;
+  cups_page_header2_t client;
+  ASSERT_TRUE(cupsRasterInitPWGHeader(&client, pwgMediaForPWG("na_letter_8.5x11in"), "sgray_8", 300,
+                                      150, "one-sided", "normal"));
+  const ChildPage page = ChildFor(settings, client);
+  EXPECT_EQ(page.header.HWResolution[0], 300u);
+  EXPECT_EQ(page.header.HWResolution[1], 300u);
+  EXPECT_EQ(page.header.cupsHeight, 3200u);
+  EXPECT_EQ(page.repeat, 2u);
+  const zelvarapp::ChildRows first = zelvarapp::ChildRowsFor(page, 25);
+  EXPECT_EQ(first.first, 0u);  // the 12-point margin is 50 lines at 300 dpi
+  EXPECT_EQ(first.count, 2u);
+  const zelvarapp::ChildRows last = zelvarapp::ChildRowsFor(page, 1624);
+  EXPECT_EQ(last.first, 3198u);
+  EXPECT_EQ(last.count, 2u);
+  EXPECT_EQ(zelvarapp::ChildRowsFor(page, 1625).count, 0u);
+}
+
 TEST(PrinterAppPage, PagesThePrinterCannotPrintAreRefusedWithAReason) {
   JobSettings settings;
   ChildPage page;
@@ -252,7 +287,7 @@ TEST(PrinterAppPage, PagesThePrinterCannotPrintAreRefusedWithAReason) {
   EXPECT_FALSE(zelvarapp::SetUpChildPage(settings, h, &page, &reason));
   EXPECT_NE(reason.find("150x150 dpi"), std::string::npos) << reason;
   h = ClientPage("na_letter_8.5x11in", "sgray_8", 600);
-  h.HWResolution[1] = 300;
+  h.HWResolution[1] = 200;
   EXPECT_FALSE(zelvarapp::SetUpChildPage(settings, h, &page, &reason));
   for (const char *type : {"cmyk_8", "srgb_16", "sgray_16", "black_1"}) {
     h = ClientPage("na_letter_8.5x11in", type, 600);

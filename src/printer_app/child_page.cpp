@@ -40,9 +40,11 @@ bool SourceSamplesOf(const cups_page_header2_t &h, SourceSamples *samples) {
   }
 }
 
-bool ResolutionOffered(const cups_page_header2_t &h) {
-  return h.HWResolution[0] == h.HWResolution[1] &&
-         FindByValue(Resolutions(), static_cast<int>(h.HWResolution[0])) != nullptr;
+// Child lines per client line, or 0 for a resolution the printer does not offer.
+unsigned LineRepeat(const cups_page_header2_t &h) {
+  if (FindByValue(Resolutions(), static_cast<int>(h.HWResolution[0])) == nullptr) return 0;
+  if (h.HWResolution[1] == h.HWResolution[0]) return 1;
+  return 2 * h.HWResolution[1] == h.HWResolution[0] ? 2 : 0;
 }
 
 }  // namespace
@@ -56,7 +58,8 @@ bool SetUpChildPage(const JobSettings &settings, const cups_page_header2_t &sour
               ") are not 8-bit grey or 24-bit colour";
     return false;
   }
-  if (!ResolutionOffered(source)) {
+  page->repeat = LineRepeat(source);
+  if (page->repeat == 0) {
     *reason = "The document is rendered at " + std::to_string(source.HWResolution[0]) + "x" +
               std::to_string(source.HWResolution[1]) + " dpi; the printer prints at 300 or 600 dpi";
     return false;
@@ -113,6 +116,20 @@ bool SetUpChildPage(const JobSettings &settings, const cups_page_header2_t &sour
   h.Collate = settings.collate ? CUPS_TRUE : CUPS_FALSE;
   h.Orientation = CUPS_ORIENT_0;  // the client has turned the page already
   return true;
+}
+
+ChildRows ChildRowsFor(const ChildPage &page, unsigned sourceLine) {
+  ChildRows rows;
+  const unsigned long long start = static_cast<unsigned long long>(sourceLine) * page.repeat;
+  const unsigned long long end = start + page.repeat;
+  const unsigned long long lo = std::max<unsigned long long>(start, page.top);
+  const unsigned long long hi =
+      std::min<unsigned long long>(end, page.top + page.header.cupsHeight);
+  if (lo < hi) {
+    rows.first = static_cast<unsigned>(lo - page.top);
+    rows.count = static_cast<unsigned>(hi - lo);
+  }
+  return rows;
 }
 
 void ChildLine(const ChildPage &page, const unsigned char *sourceLine, unsigned char *out) {

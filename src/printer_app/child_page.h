@@ -31,18 +31,28 @@ struct ChildPage {
   unsigned sourceWidth = 0;   // pixels of a client line
   unsigned sourceHeight = 0;  // lines of the client page
   unsigned left = 0;          // the client column of the child's first column
-  unsigned top = 0;           // the client line of the child's first line
+  unsigned top = 0;           // sheet lines above the child's first, at its resolution
+  unsigned repeat = 1;        // child lines a client line makes (2 for half the dpi down)
 };
 
 // Sets up the child page for a client page with header `source`.  False, with a
 // reason for the job's state message, when the printer cannot print the page:
-// a resolution other than 300 or 600 dpi, or samples of another kind.
+// a resolution other than 300 or 600 dpi, or samples of another kind.  A page
+// with half the resolution down the page (CUPS's draft quality, 300 x 150 dpi)
+// is printed at the resolution across, every client line twice.
 bool SetUpChildPage(const JobSettings &settings, const cups_page_header2_t &source, ChildPage *page,
                     std::string *reason);
 
-// Child line `y` from the client's line top + y, or white where the client page
-// has no such line (`sourceLine` null) or no such columns.  `out` holds the
-// child header's cupsBytesPerLine bytes.
+// The child lines that show client line `sourceLine`: `count` lines from `first`
+// (none for a client line outside the printable area).
+struct ChildRows {
+  unsigned first = 0, count = 0;
+};
+ChildRows ChildRowsFor(const ChildPage &page, unsigned sourceLine);
+
+// A child line from a client line, or white where the client page has no such
+// line (`sourceLine` null) or no such columns.  `out` holds the child header's
+// cupsBytesPerLine bytes.
 void ChildLine(const ChildPage &page, const unsigned char *sourceLine, unsigned char *out);
 
 }  // namespace zelvarapp

@@ -57,8 +57,8 @@ bool StatusCallback(pappl_printer_t *printer) {
 // into grey its own way).
 ipp_t *DriverAttributes() {
   ipp_t *attrs = ippNew();
-  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
-               nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
+               "auto");
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
                "auto");
   for (const VendorOption &option : VendorOptions()) {

@@ -49,14 +49,14 @@ struct JobRun {
   pappl_job_t *job = nullptr;
   pappl_device_t *device = nullptr;
   std::timed_mutex *printerLock = nullptr;  // held from StartJob to EndJob
-  bool streamedRaster = false;  // the client's PWG or Apple raster, read as it comes
+  bool streamedRaster = false;              // the client's PWG or Apple raster, read as it comes
   JobSettings settings;
   FilterChild child;
   cups_raster_t *raster = nullptr;
   bool writeFailed = false;  // the child took no more raster
   ChildPage page;
   std::vector<unsigned char> line;
-  unsigned linesWritten = 0;  // lines of the current child page
+  unsigned linesWritten = 0;   // lines of the current child page
   unsigned linesReceived = 0;  // lines of the current client page
   unsigned pagesStarted = 0;
   int papplCountsUndone = 0;
@@ -263,11 +263,12 @@ bool WriteLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigne
     run->child.Terminate();
     return false;
   }
-  const ChildPage &page = run->page;
-  if (y < page.top || y - page.top != run->linesWritten ||
-      run->linesWritten >= page.header.cupsHeight)
-    return true;  // outside the printable area
-  return WriteChildLine(run, line);
+  const ChildRows rows = ChildRowsFor(run->page, y);
+  // Lines come in order; one out of place is left out.
+  if (rows.count == 0 || rows.first != run->linesWritten) return true;
+  for (unsigned i = 0; i < rows.count; ++i)
+    if (!WriteChildLine(run, line)) return false;
+  return true;
 }
 
 bool EndPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
