@@ -76,6 +76,14 @@ bool Start(FilterChild *child, Gathered *g, const std::string &program,
   return ok;
 }
 
+// Feeds the raster in pieces of `piece` bytes, as a raster writer hands them
+// over, until the child takes no more; false if it stopped taking them.
+bool Feed(FilterChild *child, const std::string &raster, size_t piece = 65536) {
+  for (size_t at = 0; at < raster.size(); at += piece)
+    if (!child->Write(raster.data() + at, std::min(piece, raster.size() - at))) return false;
+  return true;
+}
+
 inspect::ParsedJob Parse(const std::string &out) {
   return inspect::ParseJob({reinterpret_cast<const uint8_t *>(out.data()), out.size()});
 }
@@ -87,9 +95,7 @@ TEST(PrinterAppChild, TheFiltersPrinterJobAndStatusLinesComeThrough) {
       Start(&child, &g, ZELVAR_FILTER_PATH,
             FilterArgs("2", "multiple-document-handling=separate-documents-collated-copies")));
   const std::string raster = testraster::RasterBytes(filtertest::NumberedPages(3, false, 2));
-  // In odd pieces, as a raster writer hands them over.
-  for (size_t at = 0; at < raster.size(); at += 7777)
-    ASSERT_TRUE(child.Write(raster.data() + at, std::min<size_t>(7777, raster.size() - at)));
+  ASSERT_TRUE(Feed(&child, raster, 7777));
   const ChildExit exit = child.Finish();
   EXPECT_TRUE(exit.exited);
   EXPECT_EQ(exit.status, 0);
@@ -111,12 +117,7 @@ TEST(PrinterAppChild, ACancelClosesThePrinterJobAfterWholePages) {
   const std::string raster = testraster::RasterBytes(filtertest::NumberedPages(40, false, 1, true));
   // Feed on another thread, the way PAPPL's job thread does, until the child
   // stops taking input.
-  std::atomic<bool> fed{false};
-  std::thread feeder([&] {
-    for (size_t at = 0; at < raster.size(); at += 65536)
-      if (!child.Write(raster.data() + at, std::min<size_t>(65536, raster.size() - at))) break;
-    fed = true;
-  });
+  std::thread feeder([&] { Feed(&child, raster); });
   while (g.Sides() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const auto cancelledAt = std::chrono::steady_clock::now();
   g.cancelled = true;  // seen by the output thread, which sends SIGTERM
@@ -208,9 +209,7 @@ TEST(PrinterAppChild, APrinterThatFailsEndsTheFilter) {
   Gathered g;
   g.printerFails = true;
   ASSERT_TRUE(Start(&child, &g, ZELVAR_FILTER_PATH, FilterArgs()));
-  const std::string raster = testraster::RasterBytes(filtertest::NumberedPages(20, false, 1));
-  for (size_t at = 0; at < raster.size(); at += 65536)
-    if (!child.Write(raster.data() + at, std::min<size_t>(65536, raster.size() - at))) break;
+  Feed(&child, testraster::RasterBytes(filtertest::NumberedPages(20, false, 1)));
   const ChildExit exit = child.Finish();
   EXPECT_TRUE(exit.outputFailed);
   EXPECT_TRUE(exit.terminated);

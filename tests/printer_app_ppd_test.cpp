@@ -22,36 +22,15 @@
 #include "printer_app/child_page.h"
 #include "printer_app/job_settings.h"
 #include "printer_app/printer_table.h"
+#include "queue_ppd.h"
 
 namespace {
 
 using zelvarapp::Choice;
 
-const char *const kPpdPath = ZELVAR_SOURCE_DIR "/ppd/zelvar.ppd";
+using ppdtest::kPpdPath;
 
-class Ppd {
- public:
-  Ppd() : ppd_(ppdOpenFile(kPpdPath)) {}
-  ~Ppd() {
-    if (ppd_) ppdClose(ppd_);
-  }
-  Ppd(const Ppd &) = delete;
-  Ppd &operator=(const Ppd &) = delete;
-  ppd_file_t *get() const { return ppd_; }
-
-  // The header for the defaults with one choice marked on top.
-  cups_page_header2_t Header(const char *option = nullptr, const char *choice = nullptr) {
-    ppdMarkDefaults(ppd_);
-    if (option) ppdMarkOption(ppd_, option, choice);
-    cups_page_header2_t h;
-    memset(&h, 0, sizeof h);
-    EXPECT_EQ(cupsRasterInterpretPPD(&h, ppd_, 0, nullptr, nullptr), 0) << cupsRasterErrorString();
-    return h;
-  }
-
- private:
-  ppd_file_t *ppd_;
-};
+using Ppd = ppdtest::QueuePpd;
 
 // A job asking for the defaults and one IPP choice, and what a client renders
 // for it: the job's sheet at the job's resolution, grey or (for colour) sRGB.
@@ -178,7 +157,7 @@ TEST(PrinterAppPpd, EveryPpdChoiceInIppGivesTheFilterTheSameHeader) {
         ADD_FAILURE() << "the Printer Application has no IPP choice for it";
         continue;
       }
-      ExpectSameSettings(AppHeader(*request), ppd.Header(option->keyword, choice.c_str()),
+      ExpectSameSettings(AppHeader(*request), ppd.Header({{option->keyword, choice}}),
                          strcmp(option->keyword, "Collate") == 0);
       ++checked;
     }
@@ -214,7 +193,7 @@ TEST(PrinterAppPpd, EveryTableChoiceNamesAChoiceOfThePpd) {
 TEST(PrinterAppPpd, DefaultsAreThePpdDefaults) {
   Ppd ppd;
   ASSERT_NE(ppd.get(), nullptr);
-  ExpectSameSettings(AppHeader(IppRequest{}), ppd.Header(), /*compareCollate=*/false);
+  ExpectSameSettings(AppHeader(IppRequest{}), ppd.Header({}), /*compareCollate=*/false);
 }
 
 TEST(PrinterAppPpd, EveryIppSizeRoundsToThePrintersPoints) {
