@@ -1,6 +1,6 @@
 # shellcheck shell=sh
 # A private zelvar-printer-app for end-to-end tests; sourced by the app's e2e
-# scripts.
+# scripts after e2e_common.sh.
 #
 # app_start DIR APP FILTER
 #     runs APP's server with all its state under DIR (spool directory, state
@@ -29,19 +29,9 @@ APP_PID=""
 APP_DIR=""
 APP_BIN=""
 
-# Programs the tests need: missing ones are a broken installation (the package
-# lists bring them).
+# Programs the tests need besides the build's (e2e_common.sh's e2e_need).
 app_require() {
-  PATH=$PATH:/usr/sbin:/sbin
-  export PATH
-  _missing=""
-  for p in ipptool python3 gs setpriv pgrep; do
-    command -v "$p" >/dev/null 2>&1 || _missing="$_missing $p"
-  done
-  if [ -n "$_missing" ]; then
-    echo "FAIL: missing programs:$_missing (scripts/install-deps.sh installs them)"
-    exit 1
-  fi
+  e2e_need ipptool python3 gs setpriv pgrep
 }
 
 app_fail() {

@@ -61,10 +61,15 @@ e2e_require() {
     echo "SKIP: the end-to-end tests start cupsd and must run as root"
     exit 77
   fi
+  e2e_need cupsd lp lpstat lpadmin cancel ipptool cups-config ps2pdf
+}
+
+# e2e_need PROGRAM...: ends the run when a program is missing.
+e2e_need() {
   PATH=$PATH:/usr/sbin:/sbin
   export PATH
   _missing=""
-  for p in cupsd lp lpstat lpadmin cancel ipptool cups-config ps2pdf; do
+  for p in "$@"; do
     command -v "$p" >/dev/null 2>&1 || _missing="$_missing $p"
   done
   if [ -n "$_missing" ]; then
