@@ -6,6 +6,7 @@
 #     runs APP's server with all its state under DIR (spool directory, state
 #     file, log, domain socket), listening on 127.0.0.1 only, on a free port;
 #     jobs run FILTER.  Sets APP_PORT and APP_URI_BASE (ipp://127.0.0.1:PORT).
+#     It announces nothing on the network: its DNS-SD client finds no system bus.
 #     As root the server runs as the unprivileged user lp, the way a per-user
 #     application runs, so that nothing of it lands in the system's directories.
 # app_cmd SUB-COMMAND [ARGS]...
@@ -50,10 +51,10 @@ app_as_user() {
     setpriv --reuid=lp --regid=lp --init-groups --reset-env -- \
       env HOME="$APP_DIR/home" XDG_CONFIG_HOME="$APP_DIR/home" TMPDIR="$APP_DIR/tmp" \
       PATH="$PATH" ZELVAR_FILTER_PATH="$APP_FILTER" ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
-      UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" "$@"
+      UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$APP_DIR/no-bus" "$@"
   else
     env HOME="$APP_DIR/home" XDG_CONFIG_HOME="$APP_DIR/home" TMPDIR="$APP_DIR/tmp" \
-      ZELVAR_FILTER_PATH="$APP_FILTER" "$@"
+      ZELVAR_FILTER_PATH="$APP_FILTER" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$APP_DIR/no-bus" "$@"
   fi
 }
 
@@ -88,10 +89,12 @@ TEST
       setpriv --reuid=lp --regid=lp --init-groups --reset-env -- \
         env HOME="$APP_DIR/home" XDG_CONFIG_HOME="$APP_DIR/home" TMPDIR="$APP_DIR/tmp" \
         PATH="$PATH" ZELVAR_FILTER_PATH="$APP_FILTER" ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
-        UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" "$APP_BIN" "$@" >"$APP_DIR/app.out" 2>&1 &
+        UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$APP_DIR/no-bus" \
+        "$APP_BIN" "$@" >"$APP_DIR/app.out" 2>&1 &
     else
       env HOME="$APP_DIR/home" XDG_CONFIG_HOME="$APP_DIR/home" TMPDIR="$APP_DIR/tmp" \
-        ZELVAR_FILTER_PATH="$APP_FILTER" "$APP_BIN" "$@" >"$APP_DIR/app.out" 2>&1 &
+        ZELVAR_FILTER_PATH="$APP_FILTER" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$APP_DIR/no-bus" \
+        "$APP_BIN" "$@" >"$APP_DIR/app.out" 2>&1 &
     fi
     APP_PID=$!
     i=0

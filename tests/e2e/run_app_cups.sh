@@ -100,6 +100,10 @@ check_job plain "0 1 2" "$LETTER" DUPLEX=OFF COPIES=1 ECONOMODE=OFF DENSITY=3 RE
 check "Letter's paper code, plain paper, automatic tray, one colour" \
   eq "$(record plain 1 3),$(record plain 1 4),$(record plain 1 5),$(record plain 1 6)" "15,8,0,1"
 check "the line-art path" eq "$(fitted "$APP_JOB")" 3
+# CUPS's driverless chain ends in Apple raster (URF) for this printer, which
+# PAPPL reads as it streams in, as it does PWG raster.
+check "CUPS sent Apple raster" \
+  sh -c "grep -F '[Job $JOB_ID]' '$CUPSD_DIR/log/error_log' | grep -q 'FINAL_CONTENT_TYPE: image/urf'"
 
 # Two-sided: the printer takes the back of each sheet first, and the odd page
 # count gets a blank back page from the filter (CUPS adds none).

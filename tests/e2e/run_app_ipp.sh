@@ -285,6 +285,14 @@ check "well formed" eq "$INSPECT_RC" 0
 check "the page twice, one sheet" eq "$(marks jpeg)" "0 0"
 check "Letter" eq "$(record jpeg 1 3)" 15
 
+e2e_case "PNG, rendered by PAPPL"
+gs -q -dNOPAUSE -dBATCH -sDEVICE=pnggray -r100 -sOutputFile="$work/printable.png" \
+  "$work/printable.pdf" || exit 1
+ipp_print "$z_uri" png "$work/printable.png" image/png
+inspect_job png "$work/out/png.prn"
+check "job completed" eq "$JOB_STATE" completed
+check "well formed, the page" eq "$INSPECT_RC,$(marks png)" "0,0"
+
 # ---------------------------------------------------------------------------
 e2e_case "1-bit PWG raster (black_1, not offered)"
 ipp_print "$z_uri" black-1 "$suite/pwg-raster-samples-600dpi/black-1/onepage-letter-black-1-600dpi.pwg" \
