@@ -1,0 +1,30 @@
+// The growing byte area a page's compressed stream is gathered in.
+#pragma once
+
+#include <cstddef>
+
+#include "runtime/win_types.h"
+
+// A growing byte area: `size` bytes in use at `data`, `capacity` allocated.  It
+// owns its block and frees it when it goes out of scope.
+struct JbigOutputArea {
+  BYTE *data = nullptr;
+  size_t size = 0;
+  size_t capacity = 0;
+
+  JbigOutputArea() = default;
+  JbigOutputArea(const JbigOutputArea &) = delete;
+  JbigOutputArea &operator=(const JbigOutputArea &) = delete;
+  ~JbigOutputArea();
+};
+
+// Makes room for at least `capacity` bytes in all.  FALSE (area unchanged) when
+// memory is short.
+BOOL ReserveOutputArea(JbigOutputArea *area, size_t capacity);
+// Makes room for `extra` bytes after the `size` in use, growing geometrically so
+// that a long stream costs few copies.  FALSE (area unchanged) when memory is
+// short.
+BOOL MakeRoomInOutputArea(JbigOutputArea *area, size_t extra);
+// Appends `len` bytes, growing the area as needed.  FALSE (area unchanged) when
+// memory is short.
+BOOL AppendToOutputArea(JbigOutputArea *area, const BYTE *bytes, size_t len);
