@@ -61,22 +61,24 @@ constexpr QeRow kQeTable[113] = {
 };
 
 // A context's state is one byte: the more probable symbol in bit 7, the state
-// number in bits 0-6.  These tables are indexed by that byte.
+// number in bits 0-6.  These tables are indexed by that byte; `word` holds Qe with
+// the more probable symbol in bit 15, the form the coding loop reads.
 struct StateTables {
   uint16_t lsz[256];
-  uint8_t afterMps[256];
-  uint8_t afterLps[256];
+  uint16_t word[256];
+  uint8_t after[2][256];  // the next state after a more [0] or less [1] probable symbol
 };
 
 constexpr StateTables MakeStateTables() {
   StateTables t{};
   for (unsigned s = 0; s < 256; ++s) {
-    unsigned n = s & 0x7F;
+    const unsigned n = s & 0x7F;
     if (n >= 113) continue;  // no context ever reaches these
-    unsigned mps = s & 0x80;
+    const unsigned mps = s & 0x80;
     t.lsz[s] = kQeTable[n].lsz;
-    t.afterMps[s] = static_cast<uint8_t>(mps | kQeTable[n].nmps);
-    t.afterLps[s] = static_cast<uint8_t>((kQeTable[n].swtch ? mps ^ 0x80 : mps) | kQeTable[n].nlps);
+    t.word[s] = static_cast<uint16_t>(kQeTable[n].lsz | (mps << 8));
+    t.after[0][s] = static_cast<uint8_t>(mps | kQeTable[n].nmps);
+    t.after[1][s] = static_cast<uint8_t>((kQeTable[n].swtch ? mps ^ 0x80 : mps) | kQeTable[n].nlps);
   }
   return t;
 }
@@ -92,12 +94,22 @@ constexpr unsigned kContexts = 1024;
 // The context in which each row's typical-prediction decision is coded.
 constexpr unsigned kTpbContext = 0x0E5;
 
+// The states of all contexts, each both as its state byte and as its word.
+struct ContextStates {
+  BYTE st[kContexts];
+  uint16_t word[kContexts];
+};
+
+inline void SetState(ContextStates &cs, unsigned cx, unsigned s) {
+  cs.st[cx] = static_cast<BYTE>(s);
+  cs.word[cx] = kStates.word[s];
+}
+
 constexpr BYTE kMarkerEscape = 0xFF;
 constexpr BYTE kStuffing = 0x00;
 constexpr BYTE kEndOfStripe = 0x02;  // SDNORM
 
-// The registers that change with every decision (T.82's A, C and CT): kept in
-// locals of the coding loops.
+// The coder's registers (T.82's A, C and CT), kept in locals of the coding loops.
 struct Registers {
   uint32_t a;   // size of the interval, 0x8000 or more between decisions
   uint32_t c;   // carry in bit 27, the next byte in bits 26-19, the interval's base below
@@ -156,62 +168,83 @@ struct ByteSink {
   }
 };
 
-[[gnu::noinline]] void ByteOutOf(ByteSink &sink, uint32_t temp) { sink.ByteOut(temp); }
+// The shifts of a renormalisation that complete bytes: C and CT afterwards, C in
+// the high half.  Kept apart so that the coding loops hold A, C and CT in
+// registers.
+[[gnu::noinline]] uint64_t ShiftBytesOut(uint32_t c, uint32_t ct, uint32_t shifts, ByteSink *sink) {
+  while (shifts >= ct) {
+    c <<= ct;
+    shifts -= ct;
+    sink->ByteOut(c >> 19);
+    c &= 0x7FFFF;
+    ct = 8;
+  }
+  c <<= shifts;
+  ct -= shifts;
+  return uint64_t{c} << 32 | ct;
+}
 
 // T.82's RENORME: doubles A until it is 0x8000 or more, shifting C along and
 // handing each completed byte on.
 inline void Renormalise(Registers &r, ByteSink &sink) {
-  uint32_t shifts = static_cast<uint32_t>(std::countl_zero(r.a)) - 16;
+  const uint32_t shifts = static_cast<uint32_t>(std::countl_zero(r.a)) - 16;
   r.a <<= shifts;
-  while (shifts >= r.ct) {
-    r.c <<= r.ct;
-    shifts -= r.ct;
-    ByteOutOf(sink, r.c >> 19);
-    r.c &= 0x7FFFF;
-    r.ct = 8;
+  if (shifts < r.ct) {
+    r.c <<= shifts;
+    r.ct -= shifts;
+    return;
   }
-  r.c <<= shifts;
-  r.ct -= shifts;
+  const uint64_t after = ShiftBytesOut(r.c, r.ct, shifts, &sink);
+  r.c = static_cast<uint32_t>(after >> 32);
+  r.ct = static_cast<uint32_t>(after);
 }
 
-// T.82's ENCODE of one decision `pix` in context `cx` (CODEMPS or CODELPS, with
-// the conditional exchange of the two sub-intervals).
-inline void Encode(Registers &r, BYTE *st, unsigned cx, unsigned pix, ByteSink &sink) {
-  unsigned s = st[cx];
-  uint32_t qe = kStates.lsz[s];
-  r.a -= qe;
-  if (pix == (s >> 7)) {
-    if (r.a >= 0x8000) return;
-    if (r.a < qe) {
-      r.c += r.a;
-      r.a = qe;
-    }
-    st[cx] = kStates.afterMps[s];
-  } else {
-    if (r.a >= qe) {
-      r.c += r.a;
-      r.a = qe;
-    }
-    st[cx] = kStates.afterLps[s];
-  }
+// T.82's CODELPS, or CODEMPS for a more probable symbol that leaves A below
+// 0x8000: a decision that renormalises.  Without branches, which would go either
+// way at random here.
+inline void EncodeRenormalising(Registers &r, ContextStates &cs, unsigned cx, unsigned pix,
+                                ByteSink &sink) {
+  const unsigned s = cs.st[cx];
+  const uint32_t qe = kStates.lsz[s];
+  const uint32_t a = r.a - qe;
+  const uint32_t lps = (pix ^ (s >> 7)) & 1;
+  // The coded symbol gets the upper sub-interval, of size Qe, when it is the less
+  // probable symbol or when the more probable one's would be the smaller
+  // (conditional exchange), but not both.
+  const uint32_t upper = static_cast<uint32_t>(a < qe) ^ lps;
+  const uint32_t mask = 0u - upper;
+  r.c += a & mask;
+  r.a = (qe & mask) | (a & ~mask);
+  SetState(cs, cx, kStates.after[lps][s]);
   Renormalise(r, sink);
+}
+
+// T.82's ENCODE of one decision `pix` in context `cx`.
+inline void Encode(Registers &r, ContextStates &cs, unsigned cx, unsigned pix, ByteSink &sink) {
+  const unsigned s = cs.st[cx];
+  const uint32_t qe = kStates.lsz[s];
+  if (pix == (s >> 7) && r.a - qe >= 0x8000) {
+    r.a -= qe;
+    return;
+  }
+  EncodeRenormalising(r, cs, cx, pix, sink);
 }
 
 // `n` decisions, each the more probable symbol of context `cx`: the same as n
 // calls of Encode.  Between renormalisations each decision only takes Qe off A,
 // so the decisions up to the next renormalisation go at once.
-inline void EncodeMpsRun(Registers &r, BYTE *st, unsigned cx, uint64_t n, ByteSink &sink) {
+void EncodeMpsRun(Registers &r, ContextStates &cs, unsigned cx, uint64_t n, ByteSink &sink) {
   while (n > 0) {
-    unsigned s = st[cx];
-    uint32_t qe = kStates.lsz[s];
-    uint32_t keep = (r.a - 0x8000) / qe;  // decisions that leave A at 0x8000 or more
+    const unsigned s = cs.st[cx];
+    const uint32_t qe = kStates.lsz[s];
+    const uint32_t keep = (r.a - 0x8000) / qe;  // decisions that leave A at 0x8000 or more
     if (n <= keep) {
       r.a -= static_cast<uint32_t>(n) * qe;
       return;
     }
     r.a -= keep * qe;
     n -= keep;
-    Encode(r, st, cx, s >> 7, sink);  // this one renormalises
+    EncodeRenormalising(r, cs, cx, s >> 7, sink);
     --n;
   }
 }
@@ -228,64 +261,175 @@ uint64_t Load64(const BYTE *p) {
 constexpr size_t kPadBefore = 8;
 constexpr size_t kPadAfter = 16;
 
-// 64 pixels of a padded row from pixel `p` on (p >= -8), the first in bit 63.
-uint64_t PixelsFrom(const BYTE *row, int64_t p) {
-  int64_t byte = p >> 3;  // rounds down for negative p
-  unsigned bit = static_cast<unsigned>(p & 7);
-  uint64_t v = Load64(row + byte);
-  if (bit != 0) v = (v << bit) | (row[byte + 8] >> (8 - bit));
+// A pixel's code: its context number in bits 0-9, the pixel itself in bit 15.
+// The codes of the 8 pixels of one byte of row y are the OR of four table
+// entries: one for the byte of each of the rows y-2, y-1 and y, and one for the
+// bits of the bytes beside them that reach into the templates.
+struct CodeTables {
+  uint16_t above2[256][8];
+  uint16_t above1[256][8];
+  uint16_t current[256][8];
+  // Index: bit 0 the pixel after the byte in row y-2, bit 1 the one before it;
+  // bits 2-3 the two pixels after it in row y-1, bits 4-5 the two before it;
+  // bits 6-7 the two pixels before it in row y.
+  uint16_t beside[256][8];
+};
+
+constexpr CodeTables MakeCodeTables() {
+  CodeTables t{};
+  for (unsigned v = 0; v < 256; ++v) {
+    for (unsigned i = 0; i < 8; ++i) {  // pixel i of the byte, 0 the leftmost
+      // Windows of each row's pixels around the byte, the leftmost in the top bit:
+      // row y-2 from one pixel before the byte (10 bits), row y-1 from two before
+      // (12 bits), row y from two before (10 bits).
+      const unsigned above2 = v << 1, above1 = v << 2, current = v;
+      const unsigned beside2 = ((v >> 1) & 1) << 9 | (v & 1);
+      const unsigned beside1 = ((v >> 4) & 3) << 10 | ((v >> 2) & 3);
+      const unsigned beside0 = ((v >> 6) & 3) << 8;
+      t.above2[v][i] = static_cast<uint16_t>(((above2 >> (7 - i)) & 0x7) << 7);
+      t.above1[v][i] = static_cast<uint16_t>(((above1 >> (7 - i)) & 0x1F) << 2);
+      t.current[v][i] =
+          static_cast<uint16_t>(((current >> (8 - i)) & 0x3) | ((current >> (7 - i)) & 1) << 15);
+      t.beside[v][i] =
+          static_cast<uint16_t>(((beside2 >> (7 - i)) & 0x7) << 7 |
+                                ((beside1 >> (7 - i)) & 0x1F) << 2 | ((beside0 >> (8 - i)) & 0x3));
+    }
+  }
+  return t;
+}
+
+constexpr CodeTables kCodeTables = MakeCodeTables();
+
+typedef uint16_t EightCodes __attribute__((vector_size(16)));
+
+inline EightCodes Entry(const uint16_t (&e)[8]) {
+  EightCodes v;
+  memcpy(&v, e, sizeof v);
   return v;
 }
 
-// Bit 63 - i is set where pixel p + i of row y cannot be in a white run: the pixel
-// itself or a pixel of its template in the rows above is black.
-uint64_t WhiteRunBlockers(const BYTE *r2, const BYTE *r1, const BYTE *r0, int64_t p) {
-  return PixelsFrom(r2, p - 1) | PixelsFrom(r2, p) | PixelsFrom(r2, p + 1) | PixelsFrom(r1, p - 2) |
-         PixelsFrom(r1, p - 1) | PixelsFrom(r1, p) | PixelsFrom(r1, p + 1) | PixelsFrom(r1, p + 2) |
-         PixelsFrom(r0, p);
+constexpr uint64_t kLowBit = 0x0101010101010101u;
+constexpr uint64_t kLowTwoBits = 0x0303030303030303u;
+
+// The codes of the 64 pixels from byte k of the rows.
+void BlockCodes(const BYTE *r2, const BYTE *r1, const BYTE *r0, size_t k, uint16_t *codes) {
+  const uint64_t w2 = Load64(r2 + k), w1 = Load64(r1 + k), w0 = Load64(r0 + k);
+  // The bytes before and after each byte, in its place.
+  const uint64_t before2 = (w2 >> 8) | (uint64_t{r2[k - 1]} << 56);
+  const uint64_t after2 = (w2 << 8) | r2[k + 8];
+  const uint64_t before1 = (w1 >> 8) | (uint64_t{r1[k - 1]} << 56);
+  const uint64_t after1 = (w1 << 8) | r1[k + 8];
+  const uint64_t before0 = (w0 >> 8) | (uint64_t{r0[k - 1]} << 56);
+  const uint64_t beside = ((after2 >> 7) & kLowBit) | ((before2 & kLowBit) << 1) |
+                          (((after1 >> 6) & kLowTwoBits) << 2) | ((before1 & kLowTwoBits) << 4) |
+                          ((before0 & kLowTwoBits) << 6);
+  for (unsigned j = 0; j < 8; ++j) {
+    const unsigned shift = 56 - 8 * j;
+    const EightCodes v = Entry(kCodeTables.above2[(w2 >> shift) & 0xFF]) |
+                         Entry(kCodeTables.above1[(w1 >> shift) & 0xFF]) |
+                         Entry(kCodeTables.current[(w0 >> shift) & 0xFF]) |
+                         Entry(kCodeTables.beside[(beside >> shift) & 0xFF]);
+    memcpy(codes + 8 * j, &v, sizeof v);
+  }
+}
+
+// The pixels of a padded row's 64-pixel word at byte k and of the words beside it.
+struct Word3 {
+  uint64_t before, here, after;
+};
+
+inline Word3 WordsAt(const BYTE *row, size_t k) {
+  return {Load64(row + k - 8), Load64(row + k), Load64(row + k + 8)};
+}
+
+// Set where a pixel within one (Spread1) or two (Spread2) pixels is set.
+inline uint64_t Spread1(const Word3 &w) {
+  return w.here | (w.here >> 1) | (w.before << 63) | (w.here << 1) | (w.after >> 63);
+}
+inline uint64_t Spread2(const Word3 &w) {
+  return Spread1(w) | (w.here >> 2) | (w.before << 62) | (w.here << 2) | (w.after >> 62);
+}
+
+// Bit 63 - i is set where pixel i of the 64-pixel word at byte k of row y cannot
+// be in a white run: it is black or its template holds a black pixel.
+inline uint64_t WhiteRunBlockers(const BYTE *r2, const BYTE *r1, const BYTE *r0, size_t k) {
+  return Spread1(WordsAt(r2, k)) | Spread2(WordsAt(r1, k)) | Load64(r0 + k);
 }
 
 // Length of the run of pixels from x on (before `width`) that are white and whose
 // templates are all white.
 uint64_t WhiteRun(const BYTE *r2, const BYTE *r1, const BYTE *r0, uint64_t x, uint64_t width) {
+  uint64_t word = x >> 6;
+  uint64_t blockers = WhiteRunBlockers(r2, r1, r0, static_cast<size_t>(word * 8)) << (x & 63);
   uint64_t p = x;
-  while (p < width) {
-    uint64_t blockers = WhiteRunBlockers(r2, r1, r0, static_cast<int64_t>(p));
-    if (blockers != 0) {
-      p += static_cast<uint64_t>(std::countl_zero(blockers));
-      break;
+  if (blockers == 0) {
+    for (p = (word + 1) * 64; p < width; p += 64) {
+      blockers = WhiteRunBlockers(r2, r1, r0, static_cast<size_t>(p >> 3));
+      if (blockers != 0) break;
     }
-    p += 64;
   }
+  if (blockers != 0) p += static_cast<uint64_t>(std::countl_zero(blockers));
   return std::min(p, width) - x;
 }
 
-// Codes every pixel of row y (r0), with rows y-1 (r1) and y-2 (r2) above it.
-void EncodeRow(Registers &r, BYTE *st, ByteSink &sink, const BYTE *r2, const BYTE *r1,
+// Codes the pixels of `code` up to `end`.
+[[gnu::noinline]] void EncodeCodes(const uint16_t *code, const uint16_t *end, Registers *regs,
+                                   ContextStates *cs, ByteSink *sink) {
+  Registers r = *regs;
+  for (; code < end; ++code) {
+    const unsigned c = *code;
+    // Most decisions are the more probable symbol and leave A at 0x8000 or more:
+    // they only take Qe off A.  A less probable symbol takes off 0x8000 more and
+    // so fails this test too.
+    const int32_t a = static_cast<int32_t>(r.a - (cs->word[c & 0x3FF] ^ (c & 0x8000)));
+    if (a >= 0x8000) {
+      r.a = static_cast<uint32_t>(a);
+      continue;
+    }
+    EncodeRenormalising(r, *cs, c & 0x3FF, c >> 15, *sink);
+  }
+  *regs = r;
+}
+
+// Codes every pixel of row y (r0), with rows y-1 (r1) and y-2 (r2) above it,
+// 64 pixels at a time.  Runs of four or more white pixels with all-white
+// templates are coded at once while white is context 0's more probable symbol.
+void EncodeRow(Registers &r, ContextStates &cs, ByteSink &sink, const BYTE *r2, const BYTE *r1,
                const BYTE *r0, uint64_t width) {
+  constexpr uint64_t kBlock = 64;
+  alignas(16) uint16_t codes[kBlock];
   uint64_t x = 0;
   while (x < width) {
-    // 64-pixel windows of the three rows from 8 pixels before the 32-pixel block
-    // that holds x, shifted so that one shift places each row's part of the
-    // context: pixel x0 + j is coded with shift 47 - j.
-    uint64_t x0 = x & ~uint64_t{31};
-    const size_t b = static_cast<size_t>(x0 >> 3);
-    const uint64_t w2 = Load64(r2 + b - 1);
-    const uint64_t w1 = Load64(r1 + b - 1) >> 4;
-    const uint64_t w0 = Load64(r0 + b - 1) >> 9;
-    const uint64_t end = std::min(x0 + 32, width);
-    for (; x < end; ++x) {
-      unsigned sh = static_cast<unsigned>(47 - (x - x0));
-      unsigned cx =
-          static_cast<unsigned>(((w2 >> sh) & 0x380) | ((w1 >> sh) & 0x7C) | ((w0 >> sh) & 0x3));
-      unsigned pix = static_cast<unsigned>((w0 >> (sh - 1)) & 1);
-      if (cx == 0 && pix == 0 && st[0] < 0x80) {
-        uint64_t n = WhiteRun(r2, r1, r0, x, width);
-        EncodeMpsRun(r, st, 0, n, sink);
-        x += n;
-        break;  // reload the windows at the run's end
+    const uint64_t x0 = x & ~(kBlock - 1);
+    const size_t k = static_cast<size_t>(x0 >> 3);
+    BlockCodes(r2, r1, r0, k, codes);
+    // Where such runs start, bit 63 for the block's first pixel.  A run that
+    // begins less than four pixels before the block's end is seen by the next
+    // block.
+    const uint64_t white = ~WhiteRunBlockers(r2, r1, r0, k);
+    const Word3 w0 = WordsAt(r0, k);
+    const uint64_t leftBlack =
+        (w0.here >> 1) | (w0.before << 63) | (w0.here >> 2) | (w0.before << 62);
+    const uint64_t starts = white & (white << 1) & (white << 2) & (white << 3) & ~leftBlack;
+    const uint64_t n = std::min(kBlock, width - x0);
+    uint64_t i = x - x0;
+    x = x0 + n;
+    while (i < n) {
+      const uint64_t ahead = starts << i;
+      const uint64_t stop =
+          ahead == 0 ? n : std::min(n, i + static_cast<uint64_t>(std::countl_zero(ahead)));
+      EncodeCodes(codes + i, codes + stop, &r, &cs, &sink);
+      if (stop == n) break;
+      if (cs.word[0] >= 0x8000) {
+        // White is context 0's less probable symbol: one pixel at a time.
+        EncodeCodes(codes + stop, codes + stop + 1, &r, &cs, &sink);
+        i = stop + 1;
+        continue;
       }
-      Encode(r, st, cx, pix, sink);
+      const uint64_t run = WhiteRun(r2, r1, r0, x0 + stop, width);
+      EncodeMpsRun(r, cs, 0, run, sink);
+      i = stop + run;
+      if (i >= n) x = x0 + i;  // the run leaves the block
     }
   }
 }
@@ -332,7 +476,8 @@ BOOL EncodeJbigStripe(const BYTE *bits, uint32_t width, uint32_t height, JbigOut
   const BYTE *above2 = buffers[0];
   const BYTE *above1 = buffers[0];
 
-  BYTE st[kContexts] = {};
+  ContextStates cs;
+  for (unsigned cx = 0; cx < kContexts; ++cx) SetState(cs, cx, 0);
   Registers r = {0x10000, 0, 11};
   ByteSink sink{out};
   bool previousTypical = false;  // before the first row: not typical
@@ -341,7 +486,7 @@ BOOL EncodeJbigStripe(const BYTE *bits, uint32_t width, uint32_t height, JbigOut
     // Typical: equal to the row above, the padding bits aside.
     bool typical = memcmp(row, above1, linebyte - 1) == 0 &&
                    ((row[linebyte - 1] ^ above1[linebyte - 1]) & lastMask) == 0;
-    Encode(r, st, kTpbContext, typical == previousTypical ? 1 : 0, sink);
+    Encode(r, cs, kTpbContext, typical == previousTypical ? 1 : 0, sink);
     previousTypical = typical;
     if (typical) {
       above2 = above1;
@@ -352,7 +497,7 @@ BOOL EncodeJbigStripe(const BYTE *bits, uint32_t width, uint32_t height, JbigOut
       if (b != above1 && b != above2) current = b;
     memcpy(current, row, linebyte);
     current[linebyte - 1] &= lastMask;
-    EncodeRow(r, st, sink, above2, above1, current, width);
+    EncodeRow(r, cs, sink, above2, above1, current, width);
     above2 = above1;
     above1 = current;
   }
