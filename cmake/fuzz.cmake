@@ -17,7 +17,7 @@ if(ZELVAR_FUZZ)
     message(FATAL_ERROR "ZELVAR_FUZZ needs clang: -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang")
   endif()
   # Coverage for the code under test; the sanitizers come from ZELVAR_SANITIZE.
-  foreach(lib zelvar_engine zelvar_inspect zelvar_testraster zelvar_fuzz_entries)
+  foreach(lib zelvar_jbig_reference zelvar_engine zelvar_inspect zelvar_testraster zelvar_fuzz_entries)
     target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link)
   endforeach()
   foreach(name raster_job job_arguments inspect)

@@ -81,6 +81,7 @@ int64_t Ferrun_JBIGCompression(uint64_t width, uint64_t height, BYTE *inbuf, Jbi
   if (ChosenJbigEncoder() == JbigEncoder::kLibjbig || order != kJbigOrder ||
       options != kJbigOptions) {
     int64_t n = LibjbigCompress(w, h, inbuf, outbuf, OutJBGDataTimes, order, options, RemoveHeader);
+    if (n < 0) DbgMsg("Ferrun_JBIGCompression::out of memory for a page of %u x %u", w, h);
     if (n >= 0 && TotalOutLen) *TotalOutLen = n;
     return n;
   }

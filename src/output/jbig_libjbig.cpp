@@ -5,8 +5,6 @@ extern "C" {
 #include <jbig.h>
 }
 
-#include "runtime/debug_log.h"
-
 namespace {
 
 // The state of one compression, handed to the library as its output context.
@@ -48,8 +46,6 @@ int64_t LibjbigCompress(uint32_t width, uint32_t height, BYTE *inbuf, JbigOutput
 
   if (OutJBGDataTimes) *OutJBGDataTimes = ctx.OutJBGDataTimes;
   if (ctx.outOfMemory) {
-    DbgMsg("LibjbigCompress::out of memory after %lld bytes",
-           static_cast<long long>(ctx.TotalOutLen));
     outbuf->size = startSize;
     return -1;
   }
