@@ -313,13 +313,14 @@ constexpr uint64_t kLowTwoBits = 0x0303030303030303u;
 
 // The codes of the 64 pixels from byte k of the rows.
 void BlockCodes(const BYTE *r2, const BYTE *r1, const BYTE *r0, size_t k, uint16_t *codes) {
-  const uint64_t w2 = Load64(r2 + k), w1 = Load64(r1 + k), w0 = Load64(r0 + k);
+  const BYTE *p2 = r2 + k, *p1 = r1 + k, *p0 = r0 + k;
+  const uint64_t w2 = Load64(p2), w1 = Load64(p1), w0 = Load64(p0);
   // The bytes before and after each byte, in its place.
-  const uint64_t before2 = (w2 >> 8) | (uint64_t{r2[k - 1]} << 56);
-  const uint64_t after2 = (w2 << 8) | r2[k + 8];
-  const uint64_t before1 = (w1 >> 8) | (uint64_t{r1[k - 1]} << 56);
-  const uint64_t after1 = (w1 << 8) | r1[k + 8];
-  const uint64_t before0 = (w0 >> 8) | (uint64_t{r0[k - 1]} << 56);
+  const uint64_t before2 = (w2 >> 8) | (uint64_t{p2[-1]} << 56);
+  const uint64_t after2 = (w2 << 8) | p2[8];
+  const uint64_t before1 = (w1 >> 8) | (uint64_t{p1[-1]} << 56);
+  const uint64_t after1 = (w1 << 8) | p1[8];
+  const uint64_t before0 = (w0 >> 8) | (uint64_t{p0[-1]} << 56);
   const uint64_t beside = ((after2 >> 7) & kLowBit) | ((before2 & kLowBit) << 1) |
                           (((after1 >> 6) & kLowTwoBits) << 2) | ((before1 & kLowTwoBits) << 4) |
                           ((before0 & kLowTwoBits) << 6);
@@ -339,7 +340,8 @@ struct Word3 {
 };
 
 inline Word3 WordsAt(const BYTE *row, size_t k) {
-  return {Load64(row + k - 8), Load64(row + k), Load64(row + k + 8)};
+  const BYTE *p = row + k;
+  return {Load64(p - 8), Load64(p), Load64(p + 8)};
 }
 
 // Set where a pixel within one (Spread1) or two (Spread2) pixels is set.
