@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "job_file.h"
 #include "job_parser.h"
 #include "output/jbig_compress.h"
 #include "output/jbig_encoder.h"
@@ -24,17 +25,6 @@
 #include "page_decoder.h"
 
 namespace {
-
-bool ReadAll(const char *path, std::vector<uint8_t> *out) {
-  FILE *fp = fopen(path, "rb");
-  if (fp == nullptr) return false;
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, fp)) > 0) out->insert(out->end(), chunk, chunk + n);
-  bool ok = !ferror(fp);
-  fclose(fp);
-  return ok;
-}
 
 double ThreadCpuSeconds() {
   timespec ts;
@@ -113,7 +103,7 @@ int main(int argc, char **argv) {
   bool ok = true;
   for (const char *file : files) {
     std::vector<uint8_t> bytes;
-    if (!ReadAll(file, &bytes)) {
+    if (!inspect::ReadJobFile(file, &bytes)) {
       fprintf(stderr, "zelvar-jbig-bench: cannot read %s\n", file);
       return 2;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "job_file.h"
 #include "job_parser.h"
 #include "libjbig_check.h"
 #include "page_decoder.h"
@@ -17,17 +18,6 @@
 namespace {
 
 void Usage() { fprintf(stderr, "Usage: zelvar-inspect [--decode DIR] [--reencode] JOB\n"); }
-
-bool ReadAll(const char *path, std::vector<uint8_t> *out) {
-  FILE *fp = strcmp(path, "-") == 0 ? stdin : fopen(path, "rb");
-  if (fp == nullptr) return false;
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, fp)) > 0) out->insert(out->end(), chunk, chunk + n);
-  bool ok = !ferror(fp);
-  if (fp != stdin) fclose(fp);
-  return ok;
-}
 
 // Job texts may hold any byte; show them printable.
 std::string Printable(const std::string &s) {
@@ -150,7 +140,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   std::vector<uint8_t> bytes;
-  if (!ReadAll(path, &bytes)) {
+  if (!inspect::ReadJobFile(path, &bytes)) {
     fprintf(stderr, "zelvar-inspect: cannot read %s\n", path);
     return 2;
   }
