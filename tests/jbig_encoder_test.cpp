@@ -229,6 +229,60 @@ TEST(JbigEncoder, TheStreamIsAppendedToWhatTheAreaHoldsAndTheAreaGrows) {
   EXPECT_EQ(area.size, sizeof before + reference.size());
 }
 
+TEST(JbigEncoder, AnAreaThatCannotGrowFarEnoughFailsThePageAndKeepsWhatItHeld) {
+  std::mt19937 rng(22);
+  Page noise = RandomPage(300, 40, 0.5, 0.0, rng);
+  const std::vector<uint8_t> reference = LibjbigStream(noise);
+  const uint8_t before[3] = {7, 8, 9};
+  std::vector<size_t> limits;
+  for (size_t extra = 0; extra < reference.size(); extra += 97) limits.push_back(extra);
+  limits.push_back(reference.size() - 1);
+  for (size_t extra : limits) {
+    JbigOutputArea area;
+    ASSERT_TRUE(AppendToOutputArea(&area, before, sizeof before));
+    area.limit = sizeof before + extra;
+    EXPECT_FALSE(EncodeJbigStripe(noise.bits.data(), noise.width, noise.height, &area)) << extra;
+    ASSERT_EQ(area.size, sizeof before) << extra;
+    EXPECT_EQ(memcmp(area.data, before, sizeof before), 0) << extra;
+  }
+  // Through the adapter, with either encoder: -1 and nothing appended, and with
+  // room for the last byte the whole stream.
+  for (JbigEncoder encoder : {JbigEncoder::kBuiltIn, JbigEncoder::kLibjbig}) {
+    ChooseJbigEncoder(encoder);
+    for (size_t extra : {reference.size() - 1, reference.size()}) {
+      std::vector<uint8_t> bits = noise.bits;
+      JbigOutputArea area;
+      ASSERT_TRUE(AppendToOutputArea(&area, before, sizeof before));
+      area.limit = sizeof before + extra;
+      const int64_t n = Ferrun_JBIGCompression(noise.width, noise.height, bits.data(), &area,
+                                               nullptr, nullptr, kJbigOrder, kJbigOptions, 1);
+      if (extra < reference.size()) {
+        EXPECT_EQ(n, -1);
+        EXPECT_EQ(area.size, sizeof before);
+      } else {
+        ASSERT_EQ(n, static_cast<int64_t>(reference.size()));
+        EXPECT_EQ(memcmp(area.data + sizeof before, reference.data(), reference.size()), 0);
+      }
+    }
+  }
+  ChooseJbigEncoder(JbigEncoder::kBuiltIn);
+}
+
+TEST(JbigOutputArea, GrowsUpToItsLimitAndNoFurther) {
+  JbigOutputArea area;
+  area.limit = 5000;
+  const std::vector<uint8_t> bytes(3000, 0xAB);
+  ASSERT_TRUE(AppendToOutputArea(&area, bytes.data(), bytes.size()));
+  EXPECT_TRUE(AppendToOutputArea(&area, bytes.data(), 2000));  // the doubling stops at the limit
+  EXPECT_EQ(area.size, 5000u);
+  EXPECT_LE(area.capacity, 5000u);
+  EXPECT_FALSE(AppendToOutputArea(&area, bytes.data(), 1));
+  EXPECT_FALSE(ReserveOutputArea(&area, 5001));
+  EXPECT_FALSE(MakeRoomInOutputArea(&area, 1));
+  EXPECT_EQ(area.size, 5000u);
+  EXPECT_TRUE(MakeRoomInOutputArea(&area, 0));
+}
+
 TEST(JbigEncoder, PagesEncodedAtTheSameTimeEachGetTheirOwnStream) {
   std::mt19937 rng(20);
   std::vector<Page> pages;

@@ -127,7 +127,8 @@ struct ByteSink {
   // Room for `n` more bytes; false (and failed from then on) when memory is short.
   bool Room(size_t n) {
     if (failed) return false;
-    if (area->capacity - area->size >= n) return true;
+    const size_t end = std::min(area->capacity, area->limit);
+    if (end >= area->size && end - area->size >= n) return true;
     failed = !MakeRoomInOutputArea(area, n);
     return !failed;
   }

@@ -8,6 +8,7 @@ JbigOutputArea::~JbigOutputArea() { free(data); }
 
 BOOL ReserveOutputArea(JbigOutputArea *area, size_t capacity) {
   if (capacity <= area->capacity) return TRUE;
+  if (capacity > area->limit) return FALSE;
   BYTE *grown = static_cast<BYTE *>(realloc(area->data, capacity));
   if (grown == nullptr) return FALSE;
   area->data = grown;
@@ -18,9 +19,11 @@ BOOL ReserveOutputArea(JbigOutputArea *area, size_t capacity) {
 BOOL MakeRoomInOutputArea(JbigOutputArea *area, size_t extra) {
   if (extra > SIZE_MAX - area->size) return FALSE;
   size_t need = area->size + extra;
+  if (need > area->limit) return FALSE;
   if (need <= area->capacity) return TRUE;
   size_t cap = area->capacity < 4096 ? 4096 : area->capacity;
   while (cap < need) cap = cap > SIZE_MAX / 2 ? need : cap * 2;
+  if (cap > area->limit) cap = area->limit;
   return ReserveOutputArea(area, cap) || ReserveOutputArea(area, need);
 }
 
