@@ -124,7 +124,8 @@ struct ByteSink {
   size_t sc = 0;
   bool failed = false;
 
-  // Room for `n` more bytes; false (and failed from then on) when memory is short.
+  // Room for `n` more bytes; false (and failed from then on) when the area cannot
+  // grow that far.
   bool Room(size_t n) {
     if (failed) return false;
     const size_t end = std::min(area->capacity, area->limit);
