@@ -6,7 +6,8 @@
 # inspect_job NAME [FILE]: runs the inspector on FILE (NAME.prn in $work by
 # default), decodes its pages into $work/NAME/ and leaves what the checks need in
 # plain files.  This is the only place that knows the inspector's output:
-#   INSPECT_RC          its exit status (0: well formed)
+#   INSPECT_RC          its exit status (0: well formed, every page libjbig's stream)
+#   REENCODE_DIFFS      pages whose data is not the stream libjbig makes of them
 #   NAME/records.txt    one line per page record: width height paper media tray colours
 #                       dots
 #   NAME/pjl.txt        one NAME=VALUE line per "@PJL SET" setting
@@ -14,8 +15,9 @@
 inspect_job() {
   _d=$work/$1
   mkdir -p "$_d"
-  "$build/zelvar-inspect" --decode "$_d" "${2:-$work/$1.prn}" >"$_d/inspect.txt" 2>&1
+  "$build/zelvar-inspect" --decode "$_d" --reencode "${2:-$work/$1.prn}" >"$_d/inspect.txt" 2>&1
   INSPECT_RC=$?
+  REENCODE_DIFFS=$(grep -c "differs from libjbig" "$_d/inspect.txt")
   awk 'NF == 12 && $1 ~ /^[0-9]+$/ && $2 ~ /^[0-9]+$/ { print $3, $4, $8, $9, $10, $11, $7 }' \
     "$_d/inspect.txt" >"$_d/records.txt"
   awk '/^  [A-Z][A-Z0-9]* +[^ ]/ { print $1 "=" $2 }' "$_d/inspect.txt" >"$_d/pjl.txt"

@@ -78,6 +78,7 @@ check_job() {
   shift 3
   check "job completed" eq "$JOB_STATE" completed
   check "well formed (zelvar-inspect)" eq "$INSPECT_RC" 0
+  check "every page is libjbig's stream of it" eq "$REENCODE_DIFFS" 0
   check "page records" eq "$(records "$_n")" "$(echo "$_marks" | wc -w | tr -d ' ')"
   check "pages in order (page marks, B blank)" eq "$(marks "$_n")" "$_marks"
   check "page geometry" eq "$(geometry "$_n")" "$_geom"
@@ -173,6 +174,7 @@ check "density 5 sets more dots than 4" lt "$(record photo 1 7)" "$(record photo
 print_job black-red red2.pdf -o PrintMode=BlackRed
 check "job completed" eq "$JOB_STATE" completed
 check "well formed (zelvar-inspect)" eq "$INSPECT_RC" 0
+check "every page is libjbig's stream of it" eq "$REENCODE_DIFFS" 0
 check "page records" eq "$(records black-red)" 2
 check "two colours in every record" eq "$(record black-red 1 6)/$(record black-red 2 6)" 2/2
 check "two planes of Letter per page" eq "$(geometry black-red)" 4928x12800
