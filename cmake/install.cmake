@@ -1,4 +1,5 @@
-# Install rules for the driver (filter, PPD, inspector).
+# Install rules for the driver (filter, PPD, inspector); the Printer
+# Application's are in printer_app.cmake.
 #
 # CUPS runs filters named in a PPD from its own filter directory only
 # (`cups-config --serverbin`/filter, an absolute path whatever the prefix), and
@@ -24,6 +25,17 @@ if(IS_ABSOLUTE "${ZELVAR_PPD_DESTINATION}")
   set(_zelvar_ppd_full_dir "${ZELVAR_PPD_DESTINATION}")
 else()
   set(_zelvar_ppd_full_dir "${CMAKE_INSTALL_PREFIX}/${ZELVAR_PPD_DESTINATION}")
+endif()
+
+# The Printer Application's systemd unit (installed with the application, see
+# printer_app.cmake): relative to the prefix, so that --prefix /usr gives
+# /usr/lib/systemd/system.
+set(ZELVAR_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE PATH
+  "Directory for the Printer Application's systemd unit; relative to the install prefix")
+if(IS_ABSOLUTE "${ZELVAR_SYSTEMD_UNIT_DIR}")
+  set(_zelvar_unit_full_dir "${ZELVAR_SYSTEMD_UNIT_DIR}")
+else()
+  set(_zelvar_unit_full_dir "${CMAKE_INSTALL_PREFIX}/${ZELVAR_SYSTEMD_UNIT_DIR}")
 endif()
 
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
@@ -55,5 +67,5 @@ if(BUILD_TESTING)
   add_test(NAME install_puts_filter_ppd_and_inspector_where_cups_finds_them
     COMMAND sh ${CMAKE_SOURCE_DIR}/tests/install_layout_test.sh
             ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${ZELVAR_CUPS_FILTER_DIR} ${_zelvar_ppd_full_dir}
-            ${CMAKE_INSTALL_FULL_BINDIR})
+            ${CMAKE_INSTALL_FULL_BINDIR} ${_zelvar_unit_full_dir})
 endif()

@@ -2,10 +2,11 @@
 # Installs the build into a scratch DESTDIR and checks that the filter, the PPD
 # and the inspector land where CUPS and the user look for them, with the modes
 # cupsd accepts, and that the installed PPD passes cupstestppd with the installed
-# filter in place.
-#   install_layout_test.sh BUILD_DIR SOURCE_DIR FILTER_DIR PPD_DIR BIN_DIR
+# filter in place; and that the Printer Application and its systemd unit go where
+# the system finds them.
+#   install_layout_test.sh BUILD_DIR SOURCE_DIR FILTER_DIR PPD_DIR BIN_DIR UNIT_DIR
 set -u
-build=$1 src=$2 filterdir=$3 ppddir=$4 bindir=$5
+build=$1 src=$2 filterdir=$3 ppddir=$4 bindir=$5 unitdir=$6
 root=$(mktemp -d "${TMPDIR:-/tmp}/zelvar-install.XXXXXX")
 trap 'rm -rf "$root"' EXIT
 passed=0 failed=0
@@ -39,6 +40,20 @@ check "the PPD is in the model directory ($ppddir)" cmp -s "$ppd" "$src/ppd/zelv
 check "the PPD has mode 644" mode_is "$ppd" 644
 check "the inspector is on the path ($bindir)" test -x "$inspect"
 check "the inspector has mode 755" mode_is "$inspect" 755
+app=$root$bindir/zelvar-printer-app
+unit=$root$unitdir/zelvar-printer-app.service
+check "the Printer Application is on the path ($bindir)" cmp -s "$app" "$build/zelvar-printer-app"
+check "the Printer Application has mode 755" mode_is "$app" 755
+check "its systemd unit is in $unitdir" test -f "$unit"
+check "the unit has mode 644" mode_is "$unit" 644
+check "the unit starts the installed application's server" \
+  grep -qx "ExecStart=$bindir/zelvar-printer-app server .*" "$unit"
+if command -v systemd-analyze >/dev/null 2>&1; then
+  check "systemd-analyze verifies the unit" \
+    sh -c "sed 's|^ExecStart=[^ ]*|ExecStart=$app|' '$unit' >'$root/zelvar-printer-app.service' &&
+           systemd-analyze verify '$root/zelvar-printer-app.service' >'$root/verify.log' 2>&1 ||
+           { cat '$root/verify.log'; false; }"
+fi
 case $ppddir in
   */share/ppd/*) ok=1 ;;
   *) ok=0 ;;
@@ -56,6 +71,9 @@ check "with --prefix /usr the PPD goes to /usr/share/ppd/zelvar" \
   test -f "$usr/usr/share/ppd/zelvar/zelvar.ppd"
 check "... the inspector to /usr/bin, the filter still to $filterdir" \
   test -x "$usr/usr/bin/zelvar-inspect" -a -x "$usr$filterdir/rastertoZelvar"
+check "... the application to /usr/bin, its unit to /usr/lib/systemd/system, naming it there" \
+  grep -qx "ExecStart=/usr/bin/zelvar-printer-app server .*" \
+  "$usr/usr/lib/systemd/system/zelvar-printer-app.service"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -20,9 +20,11 @@
 #include <utility>
 #include <vector>
 
+#include "queue_ppd.h"
+
 namespace {
 
-const char *const kPpdPath = ZELVAR_SOURCE_DIR "/ppd/zelvar.ppd";
+using ppdtest::kPpdPath;
 
 // The printer's paper table, in points, with the PPD's name for each sheet.
 struct Sheet {
@@ -60,50 +62,7 @@ constexpr unsigned kAutoTray = 250;
 constexpr size_t kIntegersRead = 7;
 const unsigned kDefaultIntegers[kIntegersRead] = {0, 0, 0, 1, 0, 60, 0};
 
-class Ppd {
- public:
-  Ppd() : ppd_(ppdOpenFile(kPpdPath)) {}
-  ~Ppd() {
-    if (ppd_) ppdClose(ppd_);
-  }
-  Ppd(const Ppd &) = delete;
-  Ppd &operator=(const Ppd &) = delete;
-  ppd_file_t *get() const { return ppd_; }
-
-  // The header for the defaults with the given choices marked on top.
-  cups_page_header2_t Header(const std::vector<std::pair<std::string, std::string>> &marks) {
-    ppdMarkDefaults(ppd_);
-    for (const auto &[option, choice] : marks) ppdMarkOption(ppd_, option.c_str(), choice.c_str());
-    return Interpret(0, nullptr);
-  }
-  // The header for the defaults and job options as a filter receives them.
-  cups_page_header2_t HeaderForJobOptions(const char *text) {
-    cups_option_t *options = nullptr;
-    int n = cupsParseOptions(text, 0, &options);
-    ppdMarkDefaults(ppd_);
-    cupsMarkOptions(ppd_, n, options);
-    cups_page_header2_t h = Interpret(n, options);
-    cupsFreeOptions(n, options);
-    return h;
-  }
-  std::string Marked(const char *option) {
-    ppd_choice_t *c = ppdFindMarkedChoice(ppd_, option);
-    return c ? c->choice : "";
-  }
-  std::string Attribute(const char *name) {
-    ppd_attr_t *a = ppdFindAttr(ppd_, name, nullptr);
-    return a && a->value ? a->value : "";
-  }
-
- private:
-  cups_page_header2_t Interpret(int n, cups_option_t *options) {
-    cups_page_header2_t h;
-    memset(&h, 0, sizeof h);
-    EXPECT_EQ(cupsRasterInterpretPPD(&h, ppd_, n, options, nullptr), 0) << cupsRasterErrorString();
-    return h;
-  }
-  ppd_file_t *ppd_;
-};
+using Ppd = ppdtest::QueuePpd;
 
 std::vector<unsigned> Integers(const cups_page_header2_t &h) {
   return std::vector<unsigned>(h.cupsInteger, h.cupsInteger + kIntegersRead);

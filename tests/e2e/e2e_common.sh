@@ -47,6 +47,13 @@ lt() {
   return 1
 }
 
+# contains TEXT PART: the text holds the part.
+contains() {
+  case $1 in *"$2"*) return 0 ;; esac
+  echo "        got '$1', expected it to hold '$2'"
+  return 1
+}
+
 # Prerequisites: missing programs are a broken installation (the package lists
 # bring them), but cupsd can only be run by root.
 e2e_require() {
@@ -54,10 +61,15 @@ e2e_require() {
     echo "SKIP: the end-to-end tests start cupsd and must run as root"
     exit 77
   fi
+  e2e_need cupsd lp lpstat lpadmin cancel ipptool cups-config ps2pdf
+}
+
+# e2e_need PROGRAM...: ends the run when a program is missing.
+e2e_need() {
   PATH=$PATH:/usr/sbin:/sbin
   export PATH
   _missing=""
-  for p in cupsd lp lpstat lpadmin cancel ipptool cups-config ps2pdf; do
+  for p in "$@"; do
     command -v "$p" >/dev/null 2>&1 || _missing="$_missing $p"
   done
   if [ -n "$_missing" ]; then

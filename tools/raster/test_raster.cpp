@@ -86,10 +86,13 @@ Rect MarkSquare(unsigned width, unsigned height, unsigned row, unsigned slot) {
 }
 
 void DrawPageMark(Page &page, unsigned n) {
-  const cups_page_header2_t &h = page.header;
+  DrawPageMarkIn(page, Rect{0, 0, page.header.cupsWidth, page.header.cupsHeight}, n);
+}
+
+void DrawPageMarkIn(Page &page, const Rect &box, unsigned n) {
   for (unsigned row = 0; row < 2; ++row) {
-    Rect r = MarkSquare(h.cupsWidth, h.cupsHeight, row, row == 0 ? n % 16 : (n / 16) % 16);
-    InkRect(page, r.x, r.y, r.w, r.h, 255);
+    Rect r = MarkSquare(box.w, box.h, row, row == 0 ? n % 16 : (n / 16) % 16);
+    InkRect(page, box.x + r.x, box.y + r.y, r.w, r.h, 255);
   }
 }
 
@@ -156,6 +159,31 @@ void DrawPhotoLike(Page &page, unsigned seed) {
         row[x * bytes + k] = static_cast<uint8_t>(k == 0 ? v : (v * (3 + k)) / 5 % 256);
     }
   }
+}
+
+bool PwgPage(const char *media, const char *type, unsigned dpi, Page *page) {
+  pwg_media_t *pwg = pwgMediaForPWG(media);
+  cups_page_header2_t h;
+  if (pwg == nullptr || !cupsRasterInitPWGHeader(&h, pwg, type, static_cast<int>(dpi),
+                                                 static_cast<int>(dpi), "one-sided", "normal"))
+    return false;
+  *page = WhitePage(h);
+  return true;
+}
+
+Page PackedBlack1(const Page &inkPage) {
+  const cups_page_header2_t &from = inkPage.header;
+  Page p;
+  p.header = from;
+  p.header.cupsBitsPerColor = p.header.cupsBitsPerPixel = 1;
+  p.header.cupsBytesPerLine = (from.cupsWidth + 7) / 8;
+  p.pixels.assign(static_cast<size_t>(p.header.cupsBytesPerLine) * from.cupsHeight, 0);
+  for (unsigned y = 0; y < from.cupsHeight; ++y)
+    for (unsigned x = 0; x < from.cupsWidth; ++x)
+      if (inkPage.pixels[static_cast<size_t>(y) * from.cupsBytesPerLine + x] > 127)
+        p.pixels[static_cast<size_t>(y) * p.header.cupsBytesPerLine + x / 8] |=
+            static_cast<uint8_t>(0x80 >> (x % 8));
+  return p;
 }
 
 bool WriteRasterFile(const std::string &path, const std::vector<Page> &pages, cups_mode_t mode) {

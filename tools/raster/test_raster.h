@@ -46,6 +46,9 @@ struct Rect {
 // Square of `slot` in mark row `row` (0 or 1) on a page of width x height pixels.
 Rect MarkSquare(unsigned width, unsigned height, unsigned row, unsigned slot);
 void DrawPageMark(Page &page, unsigned n);
+// The page mark laid out in `box` of the page, as if the box were the whole page
+// (the part of the sheet a printed page shows).
+void DrawPageMarkIn(Page &page, const Rect &box, unsigned n);
 // Reads the page number back from a 1-bit page (rows of `linebyte` bytes, most
 // significant bit leftmost) in which a set bit is ink; -1 if no clear mark is found.
 int ReadPageMark(const uint8_t *bits, unsigned width, unsigned height, unsigned linebyte);
@@ -53,6 +56,14 @@ int ReadPageMark(const uint8_t *bits, unsigned width, unsigned height, unsigned 
 // Text-like and photo-like content for benchmarks and the demo.
 void DrawTextLike(Page &page, unsigned seed);
 void DrawPhotoLike(Page &page, unsigned seed);
+
+// A PWG raster page: the whole sheet of a PWG media name at `dpi` in `type`
+// ("sgray_8", "srgb_8", "black_8", ... as cupsRasterInitPWGHeader takes them),
+// white.  False for a name or type libcups does not know.
+bool PwgPage(const char *media, const char *type, unsigned dpi, Page *page);
+// The 1-bit black page ("black_1") of an 8-bit black page: a bit is set where
+// the sample is more than half ink.
+Page PackedBlack1(const Page &inkPage);
 
 // Writes the pages as one raster stream (uncompressed CUPS raster v3 unless
 // `mode` says otherwise).  Returns false if the file cannot be written.
