@@ -62,22 +62,34 @@ def make_jobs():
     ]
 
 
+REAL_PDF = "/usr/share/doc/libtasn1-doc/libtasn1.pdf"  # Debian's libtasn1-doc
+
+
+def real_pdf(work, pages, name):
+    """Pages 1 to `pages` of the real PDF as WORK/NAME; None when the document or
+    the tools to cut it are missing."""
+    if not (os.path.exists(REAL_PDF) and shutil.which("pdfseparate") and shutil.which("pdfunite")):
+        return None
+    parts = os.path.join(work, "pdfparts")
+    os.makedirs(parts, exist_ok=True)
+    subprocess.run(["pdfseparate", "-f", "1", "-l", str(pages), REAL_PDF,
+                    os.path.join(parts, "p%03d.pdf")], check=True, stderr=subprocess.DEVNULL)
+    names = sorted(os.path.join(parts, n) for n in os.listdir(parts))
+    doc = os.path.join(work, name)
+    subprocess.run(["pdfunite"] + names + [doc], check=True, stderr=subprocess.DEVNULL)
+    shutil.rmtree(parts)
+    return doc
+
+
 def render_pdf_job(job, work, pages):
     """J2 from a real multi-page PDF through the cups-filters renderer, as CUPS
     would deliver it; None when the renderer or the document is missing."""
     gstoraster = "/usr/lib/cups/filter/gstoraster"
-    pdf = "/usr/share/doc/libtasn1-doc/libtasn1.pdf"
-    if not (os.access(gstoraster, os.X_OK) and os.path.exists(pdf)
-            and shutil.which("pdfseparate") and shutil.which("pdfunite")):
+    if not os.access(gstoraster, os.X_OK):
         return None
-    parts = os.path.join(work, "pdfparts")
-    os.makedirs(parts, exist_ok=True)
-    subprocess.run(["pdfseparate", "-f", "1", "-l", str(pages), pdf,
-                    os.path.join(parts, "p%03d.pdf")], check=True, stderr=subprocess.DEVNULL)
-    names = sorted(os.path.join(parts, n) for n in os.listdir(parts))
-    doc = os.path.join(work, "j2.pdf")
-    subprocess.run(["pdfunite"] + names + [doc], check=True, stderr=subprocess.DEVNULL)
-    shutil.rmtree(parts)
+    doc = real_pdf(work, pages, "j2.pdf")
+    if doc is None:
+        return None
     out = os.path.join(work, job.name + ".ras")
     env = dict(os.environ, PPD=os.path.join(HERE, "bench.ppd"),
                CONTENT_TYPE="application/pdf",

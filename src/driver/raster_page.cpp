@@ -54,6 +54,7 @@ ZELVAR_CLONES void SplitRedLine(const BYTE *line, DWORD width, DWORD twinColorDi
 
 BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
   const DWORD start = GetTickCount();
+  const double cpuStart = ThreadCpuSeconds();
   const cups_page_header2_t *h = &lpJob->inheader;
   if (linesRead) *linesRead = 0;
 
@@ -95,38 +96,46 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
   DbgMsg("GetCUPSPageData::pagesize = %u bytes", lpJob->pagesize);
   DbgMsg("linesize = %u", linesize);
 
-  BYTE *page = static_cast<BYTE *>(malloc(lpJob->pagesize));
+  BYTE *page = static_cast<BYTE *>(GlobalAlloc(0, lpJob->pagesize));
   if (!page) {
     DbgMsg("GetCUPSPageData::page bitmap of %u bytes cannot be allocated", lpJob->pagesize);
     return FALSE;
   }
-  // Blank paper: the padding right of and below the raster, and lines not received.
-  FillMemory(page, lpJob->pagesize, 255);
   BYTE *RedPage = page + lpJob->pagesize / 2;
 
   const DWORD bytesPerLine = h->cupsBytesPerLine;
+  const size_t stride = lpJob->linebyte;
+  const size_t padding = stride - h->cupsWidth;
+  // White grey lines need no conversion: they are read straight into their rows.
+  const bool direct = !twoColour && format == PixelFormat::kWhiteGrey;
   DWORD y = 0;
   for (; y < h->cupsHeight; ++y) {
-    unsigned got = cupsRasterReadPixels(lpJob->inras, line, bytesPerLine);
+    BYTE *row = page + stride * y;
+    BYTE *redRow = RedPage + stride * y;
+    unsigned got = cupsRasterReadPixels(lpJob->inras, direct ? row : line, bytesPerLine);
     if (got != bytesPerLine) {
       DbgMsg("GetCUPSPageData::raster data ends in line %u of %u (%u of %u bytes read)", y,
              h->cupsHeight, got, bytesPerLine);
       break;
     }
-    BYTE *row = page + static_cast<size_t>(lpJob->linebyte) * y;
     if (twoColour)
-      SplitRedLine(line, h->cupsWidth, TwinColorDiff, row,
-                   RedPage + static_cast<size_t>(lpJob->linebyte) * y);
+      SplitRedLine(line, h->cupsWidth, TwinColorDiff, row, redRow);
     else if (format == PixelFormat::kRgb)
       ConvertRgbLine(line, h->cupsWidth, row);
     else if (format == PixelFormat::kBlackInk)
       ConvertInkLine(line, h->cupsWidth, row);
-    else
-      memcpy(row, line, h->cupsWidth);
+    // Blank paper right of the raster.
+    memset(row + h->cupsWidth, 255, padding);
+    if (twoColour) memset(redRow + h->cupsWidth, 255, padding);
   }
   if (linesRead) *linesRead = y;
+  // Blank paper below the raster, and in the lines not received (of both planes).
+  const size_t planeRows = twoColour ? lpJob->page_height / 2 : lpJob->page_height;
+  memset(page + stride * y, 255, stride * (planeRows - y));
+  if (twoColour) memset(RedPage + stride * y, 255, stride * (planeRows - y));
   SetSlotBitmap(lpJob, page);
 
+  DbgMsg("GetCUPSPageData::cpu %f sec", ThreadCpuSeconds() - cpuStart);
   DbgMsg("GetCUPSPageData Out, using %f sec, rc = %d", (GetTickCount() - start) / 1000.0, 1);
   return TRUE;
 }

@@ -63,6 +63,7 @@ BOOL BuildPageRecord(const JobInfo *slot, BYTE *bitmap, JbigOutputArea *record) 
 
   DWORD blackDots = Prnt_CountBlackDots(bitmap, static_cast<long>(ByteNo));
   DWORD tick = GetTickCount();
+  const double cpuStart = ThreadCpuSeconds();
   DbgMsg("main::outsize %zu", ByteNo + kPageRecordPrefix);
   DbgMsg("JbigThread::start");
   DbgMsg("JbigThread::page_width %u", slot->page_width);
@@ -73,6 +74,7 @@ BOOL BuildPageRecord(const JobInfo *slot, BYTE *bitmap, JbigOutputArea *record) 
                              &OutJBGDataTimes, kJbigOrder, kJbigOptions, 1);
   DbgMsg("JbigThread::option = %d", kJbigOptions);
   DbgMsg("JbigThread::Finish, using %f sec", (GetTickCount() - tick) / 1000.0);
+  DbgMsg("JbigThread::cpu %f sec", ThreadCpuSeconds() - cpuStart);
   DbgMsg("JbigThread::CompressSize = %lld", static_cast<long long>(CompressSize));
   if (CompressSize < 0 || CompressSize > 0xFFFFFFFF) return FALSE;
 
