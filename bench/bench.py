@@ -22,7 +22,7 @@ CORES = os.cpu_count() or 1
 
 # The filter's timing lines (wall-clock seconds or milliseconds of one step).
 RE_READ = re.compile(rb"GetCUPSPageData Out, using ([0-9.]+) sec")
-RE_ENCODE = re.compile(rb"JbigThread::Finish, using ([0-9.]+) sec")
+RE_ENCODE = re.compile(rb"BuildPageRecord::page (\d+) Finish, using ([0-9.]+) sec")
 RE_PROCESS = re.compile(rb"ImageProcThread::page (\d+) processed, using ([0-9.]+) sec")
 RE_RING = re.compile(rb"gMAX_THREAD = (\d+)")
 RE_PAGESIZE = re.compile(rb"GetCUPSPageData::pagesize = (\d+) bytes")
@@ -208,16 +208,18 @@ def run_filter(job, build, work):
     with open(log, "rb") as f:
         text = f.read()
     reads = [float(x) for x in RE_READ.findall(text)]
-    encodes = [float(x) for x in RE_ENCODE.findall(text)]
+    encodes = {int(p): float(s) for p, s in RE_ENCODE.findall(text)}
     procs = {int(p): float(s) for p, s in RE_PROCESS.findall(text)}
     r["pages"] = len(reads)
     r["read"] = sum(reads)
-    r["encode"] = sum(encodes)
+    r["encode"] = sum(encodes.values())
     r["process"] = sum(procs.values())
     r["work"] = r["read"] + r["process"] + r["encode"]
-    r["bound"] = max(r["encode"], r["work"] / CORES)
-    r["cpu_bound"] = max(r["encode"], (r["user"] + r["sys"]) / CORES)
-    r["page0"] = (reads[0] if reads else 0) + procs.get(0, 0) + (encodes[0] if encodes else 0)
+    # Pages are processed and compressed on several threads at once; reading is
+    # the one step done a page at a time.
+    r["bound"] = max(r["read"], r["work"] / CORES)
+    r["cpu_bound"] = max(r["read"], (r["user"] + r["sys"]) / CORES)
+    r["page0"] = (reads[0] if reads else 0) + procs.get(0, 0) + encodes.get(0, 0)
     r["log_lines"] = text.count(b"\n")
     # Memory the issue allows: the pages in flight as 8-bit pages, one page's
     # working copies per core, and 64 MB.
@@ -255,6 +257,7 @@ def report(job, runs):
     m["ratio"] = statistics.median([r["wall"] / r["bound"] for r in runs if r["bound"]]) \
         if any(r["bound"] for r in runs) else None
     m["cpu_ratio"] = statistics.median([r["wall"] / r["cpu_bound"] for r in runs])
+    m["cpu_share"] = statistics.median([r["wall"] * CORES / (r["user"] + r["sys"]) for r in runs])
     m["first_ratio"] = statistics.median([r["first"] / r["page0"] for r in runs
                                           if r["first"] and r["page0"]]) \
         if any(r["first"] and r["page0"] for r in runs) else None
@@ -285,9 +288,9 @@ def main():
     jobs = [j for j in make_jobs() if j.name in wanted]
     t0 = time.monotonic()
     print("machine: %d cores, %s" % (CORES, cpu_model()))
-    print("bound(log) = max(sum of encode, (sum of read + processing + encode) / %d cores), "
+    print("bound(log) = max(sum of read, (sum of read + processing + encode) / %d cores), "
           "from the filter's timing lines of the same run;" % CORES)
-    print("bound(CPU) = max(sum of encode, (user + sys) / %d cores); figures in seconds" % CORES)
+    print("bound(CPU) = max(sum of read, (user + sys) / %d cores); figures in seconds" % CORES)
     results = {}
     for job in jobs:
         if job.name == "J2g" and "J2" in results and results["J2"]["generated"]:
@@ -318,9 +321,11 @@ def main():
             check(j["rss_mb"] <= j["rss_bound_mb"], "%s peak RSS %.0f MB <= %.0f MB" % (
                 name, j["rss_mb"], j["rss_bound_mb"]))
     if "J3" in results:
+        # Pages are compressed on every processor: the wall time follows the
+        # work spread over the cores, no longer the sum of encode times.
         j = results["J3"]
-        check(j["ratio"] is not None and j["ratio"] <= 1.3,
-              "J3 wall / bound %s <= 1.3" % fmt(j["ratio"], 2))
+        check(j["cpu_share"] <= 1.2, "J3 wall / ((user + sys) / %d cores) %.2f <= 1.2" % (
+            CORES, j["cpu_share"]))
     if "J4" in results and "J4-30" in results:
         a4, b4 = results["J4"], results["J4-30"]
         # The fastest run of each: the one least disturbed by other processes.

@@ -44,7 +44,7 @@ DRV_DIR = "/usr/share/cups/drv"
 # The filter's processor time per step, from its own log lines (thread CPU).
 RE_READ_CPU = re.compile(rb"GetCUPSPageData::cpu ([0-9.]+) sec")
 RE_PROCESS_CPU = re.compile(rb"ImageProcThread::page \d+ processed, using [0-9.]+ sec, cpu ([0-9.]+) sec")
-RE_ENCODE_CPU = re.compile(rb"JbigThread::cpu ([0-9.]+) sec")
+RE_ENCODE_CPU = re.compile(rb"BuildPageRecord::page \d+ Finish, using [0-9.]+ sec, cpu ([0-9.]+) sec")
 
 # The targets: (document, ours, peer, figure, bound).
 TARGETS = [("text", "ours", "SpliX", "cpu", 1.0), ("text", "ours", "SpliX", "wall", 0.9),
