@@ -3,7 +3,13 @@
 peak memory, the time to the first page record and the ratios to the lower bound
 taken from the filter's own timing lines of the same run.
 
-Usage: bench.py BUILD_DIR WORK_DIR [--runs N] [--jobs J1,J2,...]
+With --encoders it compares the filter's own JBIG encoder with libjbig's on the
+J2 and J3 pages instead: the whole filter with each encoder (chosen with
+ZELVAR_JBIG_ENCODER), runs alternating, by CPU time (user + sys); then the
+encoders alone on every page (zelvar-jbig-bench, thread CPU time, alternating),
+with the ratio ours / libjbig from the same run; and every page byte-identical.
+
+Usage: bench.py BUILD_DIR WORK_DIR [--runs N] [--jobs J1,J2,...] [--encoders]
 """
 
 import argparse
@@ -156,10 +162,10 @@ def sample_schedstat(pid, stats, done):
         done.wait(0.002)
 
 
-def run_filter(job, build, work):
+def run_filter(job, build, work, env=None, tag=""):
     filt = os.path.join(build, "rastertoZelvar")
-    prn = os.path.join(work, job.name + ".prn")
-    log = os.path.join(work, job.name + ".log")
+    prn = os.path.join(work, job.name + tag + ".prn")
+    log = os.path.join(work, job.name + tag + ".log")
     args = ["queue", "1", "bench", job.name, "1", ""]
     cat = None
     with open(log, "wb") as err:
@@ -171,7 +177,7 @@ def run_filter(job, build, work):
             args.append(job.raster)
             stdin = subprocess.DEVNULL
         p = subprocess.Popen(args, executable=filt, stdin=stdin, stdout=subprocess.PIPE,
-                             stderr=err)
+                             stderr=err, env=env)
         if cat:
             cat.stdout.close()
         chunks = []
@@ -277,13 +283,96 @@ def report(job, runs):
     return m
 
 
+def page_records(inspect, prn):
+    """The bytes of the job from its first page record to its end (the header block
+    before it carries the date and time of the run)."""
+    out = subprocess.run([inspect, prn], capture_output=True, text=True).stdout
+    for line in out.splitlines():
+        f = line.split()
+        if len(f) >= 6 and f[0] == "1" and f[1].isdigit():
+            with open(prn, "rb") as fp:
+                return fp.read()[int(f[1]):]
+    return None
+
+
+ENCODER_TARGETS = {"J2": 0.25, "J3": 0.5}  # encode time per page, ours / libjbig
+FILTER_TARGET = ("J2", 0.7)  # whole-filter CPU, ours / libjbig
+
+
+def compare_encoders(jobs, build, work, runs):
+    inspect = os.path.join(build, "zelvar-inspect")
+    own_env = dict(os.environ)
+    own_env.pop("ZELVAR_JBIG_ENCODER", None)
+    lib_env = dict(own_env, ZELVAR_JBIG_ENCODER="libjbig")
+    results = {}
+    for job in jobs:
+        generate(job, build, work)
+        print("\n%s: %s\n  source: %s" % (job.name, job.title, job.source))
+        cpu = {"own": [], "libjbig": []}
+        identical = True
+        for i in range(runs):
+            for name, env in (("own", own_env), ("libjbig", lib_env)):
+                r = run_filter(job, build, work, env, "-" + name)
+                if r["rc"] != 0:
+                    print("  run %d %s: exit status %d" % (i + 1, name, r["rc"]))
+                cpu[name].append(r["user"] + r["sys"])
+                print("  run %d %-8s whole filter CPU %6.3f s (user %.3f, sys %.3f), wall %.3f s, "
+                      "runq %.3f s" % (i + 1, name, r["user"] + r["sys"], r["user"], r["sys"],
+                                       r["wall"], r["runq"]))
+            own = page_records(inspect, os.path.join(work, job.name + "-own.prn"))
+            lib = page_records(inspect, os.path.join(work, job.name + "-libjbig.prn"))
+            identical = identical and own is not None and own == lib
+        m_own, m_lib = statistics.median(cpu["own"]), statistics.median(cpu["libjbig"])
+        print("  median whole filter CPU: own %.3f s, libjbig %.3f s, ratio %.3f; page records "
+              "of the two %s" % (m_own, m_lib, m_own / m_lib,
+                                 "identical" if identical else "DIFFERENT"))
+        # The encoders alone on the pages the filter printed.
+        out = subprocess.run([os.path.join(build, "zelvar-jbig-bench"), "--runs", str(2 * runs + 1),
+                              os.path.join(work, job.name + "-own.prn")],
+                             capture_output=True, text=True)
+        print("\n".join("  " + line for line in out.stdout.splitlines()))
+        ratio = None
+        for line in out.stdout.splitlines():
+            m = re.search(r"median ratio ([0-9.]+)", line)
+            if m:
+                ratio = float(m.group(1))
+        results[job.name] = {"filter": m_own / m_lib, "encode": ratio,
+                             "identical": identical and out.returncode == 0}
+        for tag in ("-own", "-libjbig"):
+            for ext in (".prn", ".log"):
+                os.remove(os.path.join(work, job.name + tag + ext))
+        os.remove(job.raster)
+    print("\nchecks (medians):")
+    check = lambda ok, text: print("  [%s] %s" % ("ok" if ok else "MISSED", text))
+    for name, r in results.items():
+        if name in ENCODER_TARGETS:
+            check(r["encode"] is not None and r["encode"] <= ENCODER_TARGETS[name],
+                  "%s encode time per page, ours / libjbig %s <= %.2f" % (
+                      name, fmt(r["encode"]), ENCODER_TARGETS[name]))
+        if name == FILTER_TARGET[0]:
+            check(r["filter"] <= FILTER_TARGET[1], "%s whole filter CPU, ours / libjbig %.3f <= %.2f"
+                  % (name, r["filter"], FILTER_TARGET[1]))
+        check(r["identical"], "%s every page byte-identical between the encoders" % name)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build")
     ap.add_argument("work")
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--jobs", default="J1,J2,J2g,J3,J4-30,J4")
+    ap.add_argument("--encoders", action="store_true",
+                    help="compare the own JBIG encoder with libjbig on J2 and J3")
     a = ap.parse_args()
+    if a.encoders:
+        t0 = time.monotonic()
+        print("machine: %d cores, %s" % (CORES, cpu_model()))
+        print("CPU times are user + sys of the process (whole filter) or of the encoding thread "
+              "(encoders alone); figures in seconds unless marked")
+        wanted = a.jobs.split(",") if a.jobs != ap.get_default("jobs") else ["J2", "J3"]
+        compare_encoders([j for j in make_jobs() if j.name in wanted], a.build, a.work, a.runs)
+        print("\nbenchmark time %.0f s" % (time.monotonic() - t0))
+        return
     wanted = a.jobs.split(",")
     jobs = [j for j in make_jobs() if j.name in wanted]
     t0 = time.monotonic()

@@ -1,15 +1,23 @@
 #!/bin/sh
-# The benchmark: bench/run.sh [BUILD_DIR] [--runs N] [--jobs J1,J2,...]
+# The benchmark: bench/run.sh [BUILD_DIR] [--runs N] [--jobs J1,J2,...] [--encoders]
 # Builds what it needs in BUILD_DIR (default build/, RelWithDebInfo), generates the
-# jobs in a scratch directory and prints the figures of each job.
+# jobs in a scratch directory and prints the figures of each job; with --encoders
+# it compares the filter's own JBIG encoder with libjbig's on J2 and J3 instead.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
-[ $# -gt 0 ] && shift
+build=$root/build
+case ${1:-} in
+-* | "") ;;
+*)
+  build=$1
+  shift
+  ;;
+esac
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" >/dev/null
 fi
-cmake --build "$build" -j2 --target rastertoZelvar zelvar-inspect zelvar-make-raster >/dev/null
+cmake --build "$build" -j2 --target rastertoZelvar zelvar-inspect zelvar-make-raster \
+  zelvar-jbig-bench >/dev/null
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelvar-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 python3 "$root/bench/bench.py" "$build" "$work" "$@"

@@ -1,7 +1,7 @@
 # Fuzzing: the entries that drive the filter from raw bytes (linked into the unit
 # tests, which replay every finding kept under fuzz/regressions/), and with
 # -DZELVAR_FUZZ=ON (clang only) the libFuzzer targets fuzz_raster_job,
-# fuzz_job_arguments and fuzz_inspect.  scripts/fuzz.sh configures and runs them.
+# fuzz_job_arguments, fuzz_inspect and fuzz_jbig_encoder.  scripts/fuzz.sh configures and runs them.
 file(GLOB ZELVAR_FUZZ_ENTRY_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/entries/*.cpp)
 add_library(zelvar_fuzz_entries STATIC ${ZELVAR_FUZZ_ENTRY_SOURCES})
 target_include_directories(zelvar_fuzz_entries PUBLIC ${CMAKE_SOURCE_DIR}/fuzz/entries)
@@ -17,10 +17,10 @@ if(ZELVAR_FUZZ)
     message(FATAL_ERROR "ZELVAR_FUZZ needs clang: -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang")
   endif()
   # Coverage for the code under test; the sanitizers come from ZELVAR_SANITIZE.
-  foreach(lib zelvar_engine zelvar_inspect zelvar_testraster zelvar_fuzz_entries)
+  foreach(lib zelvar_jbig_reference zelvar_engine zelvar_inspect zelvar_testraster zelvar_fuzz_entries)
     target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link)
   endforeach()
-  foreach(name raster_job job_arguments inspect)
+  foreach(name raster_job job_arguments inspect jbig_encoder)
     add_executable(fuzz_${name} ${CMAKE_SOURCE_DIR}/fuzz/${name}_fuzzer.cpp)
     target_link_libraries(fuzz_${name} PRIVATE zelvar_fuzz_entries)
     target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)

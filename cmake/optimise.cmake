@@ -9,7 +9,8 @@ set(ZELVAR_HOT_SOURCES
   src/image/bit_ops.cpp
   src/image/crop_scale.cpp
   src/image/halftone.cpp
-  src/image/line_art.cpp)
+  src/image/line_art.cpp
+  src/output/jbig_encoder.cpp)
 if(ZELVAR_SANITIZE MATCHES "thread")
   # The clones' load-time resolvers run before ThreadSanitizer's runtime is up and
   # crash under it, so the TSan build keeps only the baseline loops.  That build

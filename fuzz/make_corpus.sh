@@ -9,6 +9,8 @@
 # job_arguments/  queue, job id, user, title, copies and options, separated by
 #                 zero bytes, as fuzz_job_arguments reads them.
 # inspect/        the printer jobs rastertoZelvar writes for the raster seeds.
+# jbig_encoder/   1-bit pages as fuzz_jbig_encoder reads them (raw bytes or
+#                 painter steps, see fuzz/entries/jbig_encoder_entry.cpp).
 #
 # The files are kept in the repository; run this again only to change them.
 # bash, for "exec -a", which gives the filter the queue name as argv[0].
@@ -23,7 +25,7 @@ filter="$build/rastertoZelvar"
 }
 corpus=fuzz/corpus
 rm -rf "$corpus"
-mkdir -p "$corpus/raster_job" "$corpus/job_arguments" "$corpus/inspect"
+mkdir -p "$corpus/raster_job" "$corpus/job_arguments" "$corpus/inspect" "$corpus/jbig_encoder"
 
 raster() {
   name=$1
@@ -61,6 +63,15 @@ args quoted zelvar 8 carol "a 'quoted' \"title\"" 2 "job-name='x y' media=A4 Col
 args pjl-title zelvar 9 dave "$(printf 'x\r\n@PJL SET DUPLEX=ON')" 1 "number-up=2x"
 args braces zelvar 10 eve "{}" 1 "finishings={4 5} job-sheets=none,none"
 args utf8 "zelvar-2" 11 "Ünïcødé" "Grüße – 日本語" 1 "Collate=yes number-up=x2"
+
+# Pages for the encoders: width - 1 and height - 1 with the mode bits, each
+# little-endian, then the page's bytes or painter steps.
+page() { printf "$2" >"$corpus/jbig_encoder/$1.page"; }
+page raw-61x7 '\x3c\x00\x06\x00The quick brown fox jumps over the lazy dog, twice: The quick'
+page raw-repeated-black-100x20 '\x63\x00\x13\x40\xff'
+page raw-final-ff-28x1 '\x1b\x00\x00\x00\x7a\x9c\x16\x80'
+page painter-sparse-2048x64 '\xff\x07\x3f\x80\x88\x13\x80\x2c\x01\x81\xff\xff\x00\x07\x00\xff\x40\x9c\x01\xff\xff\x00\xff\xff\x00\x10\x00\x3c'
+page painter-late-dot-60000x2 '\x5f\xea\x01\x80\x56\xea\x80'
 
 # The filter's output for each raster seed (fixed arguments, no PPD).
 for f in "$corpus"/raster_job/*.ras; do

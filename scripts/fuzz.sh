@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer) and runs each for a bounded time:
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
 # SECONDS_PER_TARGET defaults to $ZELVAR_FUZZ_SECONDS or 60; the targets are
-# raster_job, job_arguments and inspect (all by default).  Each run starts from
+# raster_job, job_arguments, inspect and jbig_encoder (all by default).  Each run starts from
 # the seed corpus (fuzz/corpus/TARGET) and the kept findings
 # (fuzz/regressions/TARGET); new inputs go to a scratch directory.  Any finding
 # fails the script: its input is copied to fuzz/regressions/TARGET/, where the
@@ -12,7 +12,7 @@ set -e
 cd "$(dirname "$0")/.."
 seconds=${1:-${ZELVAR_FUZZ_SECONDS:-60}}
 [ $# -gt 0 ] && shift
-targets=${*:-raster_job job_arguments inspect}
+targets=${*:-raster_job job_arguments inspect jbig_encoder}
 dir=${ZELVAR_FUZZ_BUILD:-build-fuzz}
 
 cmake -S . -B "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

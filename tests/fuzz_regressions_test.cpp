@@ -22,6 +22,7 @@ const Target kTargets[] = {
     {"raster_job", fuzzentry::RasterJob},
     {"job_arguments", fuzzentry::JobArguments},
     {"inspect", fuzzentry::InspectJob},
+    {"jbig_encoder", fuzzentry::JbigEncoders},
 };
 
 std::vector<std::string> FilesIn(const std::string &dir) {

@@ -24,7 +24,8 @@ struct PrintedJob {
   inspect::ParsedJob parsed;  // views into run.out
   std::vector<inspect::Bitmap> pages;
   // Empty when the filter exited with 0, the job is well formed, every page record
-  // decodes and its blackDots is the number of set bits; otherwise what was wrong.
+  // decodes, its blackDots is the number of set bits and its data is the stream
+  // libjbig's encoder makes of the page; otherwise what was wrong.
   std::string problem;
 
   bool good() const { return problem.empty(); }

@@ -2,6 +2,7 @@
 #include <span>
 #include <sstream>
 
+#include "libjbig_check.h"
 #include "whole_filter.h"
 
 namespace wholefilter {
@@ -52,6 +53,8 @@ std::unique_ptr<PrintedJob> PrintFile(const filtertest::ScratchDir &dir,
     } else if (inspect::CountSetBits(page) != record.blackDots) {
       problem << "page " << i + 1 << " has " << inspect::CountSetBits(page)
               << " set bits but blackDots " << record.blackDots << "; ";
+    } else if (std::string d = inspect::DifferenceFromLibjbig(record, page); !d.empty()) {
+      problem << "page " << i + 1 << " is not libjbig's stream: " << d << "; ";
     }
     job->pages.push_back(std::move(page));
   }

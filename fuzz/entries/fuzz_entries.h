@@ -26,4 +26,8 @@ std::string JobArguments(const uint8_t *data, size_t size);
 // them, and must stay consistent with themselves.
 std::string InspectJob(const uint8_t *data, size_t size);
 
+// The bytes describe a 1-bit page (jbig_encoder_entry.cpp says how): the
+// filter's own JBIG encoder must make exactly libjbig's bytes of it.
+std::string JbigEncoders(const uint8_t *data, size_t size);
+
 }  // namespace fuzzentry

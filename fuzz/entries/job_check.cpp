@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "libjbig_check.h"
 #include "page_decoder.h"
 
 namespace fuzzentry {
@@ -49,6 +50,9 @@ std::string CheckFilterRun(const FilterRunResult &run, inspect::ParsedJob *jobOu
     if (dots != page.blackDots)
       return "page " + std::to_string(i + 1) + " announces " + std::to_string(page.blackDots) +
              " black dots and holds " + std::to_string(dots);
+    std::string difference = inspect::DifferenceFromLibjbig(page, bitmap);
+    if (!difference.empty())
+      return "page " + std::to_string(i + 1) + " is not libjbig's stream: " + difference;
   }
   if (jobOut) *jobOut = std::move(job);
   return std::string();

@@ -20,6 +20,7 @@
 #include "driver/page_header_check.h"
 #include "driver/raster_input.h"
 #include "driver/raster_page.h"
+#include "output/jbig_compress.h"
 #include "output/jbig_thread.h"
 #include "output/pjl_framing.h"
 #include "output/printer_output.h"
@@ -380,6 +381,7 @@ int FilterMain(int argc, char *argv[]) {
   snprintf(run->jobID, sizeof run->jobID, "%s", argv[1]);
   ResetPrinterOutput();
   ResetPageReports();
+  ChooseJbigEncoderFromEnvironment();
   RemoveSpoolFile();
   WidenInputPipe(fd);
   RasterInput input;

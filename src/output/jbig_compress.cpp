@@ -1,60 +1,65 @@
 #include "output/jbig_compress.h"
 
-// The library's header declares C functions without saying so.
-extern "C" {
-#include <jbig.h>
-}
-
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
+#include "output/jbig_encoder.h"
+#include "output/jbig_libjbig.h"
 #include "runtime/debug_log.h"
 
-// The state of one compression, handed to the encoder as its output context.
-struct JbigCompressContext {
-  JbigOutputArea *area;
-  int64_t TotalOutLen;      // bytes appended to the area
-  int64_t OutJBGDataTimes;  // pieces received
-  int64_t RemoveHeader;     // non-zero: drop the first piece
-  BOOL outOfMemory;         // a piece could not be stored
-};
+namespace {
 
-JbigOutputArea::~JbigOutputArea() { free(data); }
+// Set before the compression thread starts, read by it for every page.
+std::atomic<JbigEncoder> gJbigEncoder{JbigEncoder::kBuiltIn};
 
-BOOL ReserveOutputArea(JbigOutputArea *area, size_t capacity) {
-  if (capacity <= area->capacity) return TRUE;
-  BYTE *grown = static_cast<BYTE *>(realloc(area->data, capacity));
-  if (grown == nullptr) return FALSE;
-  area->data = grown;
-  area->capacity = capacity;
-  return TRUE;
+void PutBe32(BYTE *p, uint32_t v) {
+  p[0] = static_cast<BYTE>(v >> 24);
+  p[1] = static_cast<BYTE>(v >> 16);
+  p[2] = static_cast<BYTE>(v >> 8);
+  p[3] = static_cast<BYTE>(v);
 }
 
-BOOL AppendToOutputArea(JbigOutputArea *area, const BYTE *bytes, size_t len) {
-  if (len > SIZE_MAX - area->size) return FALSE;
-  size_t need = area->size + len;
-  if (need > area->capacity) {
-    // Grow geometrically so a long stream costs few copies.
-    size_t cap = area->capacity < 4096 ? 4096 : area->capacity;
-    while (cap < need) cap = cap > SIZE_MAX / 2 ? need : cap * 2;
-    if (!ReserveOutputArea(area, cap) && !ReserveOutputArea(area, need)) return FALSE;
-  }
-  if (len > 0) memcpy(area->data + area->size, bytes, len);
-  area->size = need;
-  return TRUE;
+// The image header (BIH) of a one-plane, one-layer, one-stripe image with the AT
+// pixel fixed.
+BOOL AppendImageHeader(JbigOutputArea *area, uint32_t width, uint32_t height, int64_t order,
+                       int64_t options) {
+  BYTE bih[kJbigHeaderSize] = {};
+  bih[2] = 1;  // P: one plane
+  PutBe32(&bih[4], width);
+  PutBe32(&bih[8], height);
+  PutBe32(&bih[12], height);  // L0: the whole page is one stripe
+  bih[18] = static_cast<BYTE>(order);
+  bih[19] = static_cast<BYTE>(options & 0x7F);
+  return AppendToOutputArea(area, bih, sizeof bih);
 }
 
-void OutJBIGData(unsigned char *start, size_t len, void *outBuf) {
-  JbigCompressContext *ctx = static_cast<JbigCompressContext *>(outBuf);
-  ++ctx->OutJBGDataTimes;
-  // The encoder delivers the image header as its first piece, alone.
-  if (ctx->RemoveHeader && ctx->OutJBGDataTimes == 1) return;
-  if (ctx->outOfMemory) return;
-  if (!AppendToOutputArea(ctx->area, start, len)) {
-    ctx->outOfMemory = TRUE;
-    return;
+// Clears the bits past `width` at the end of every row.
+void ClearRowPadding(BYTE *bits, uint32_t width, uint32_t height) {
+  if (width % 8 == 0) return;
+  const size_t linebyte = (static_cast<size_t>(width) + 7) / 8;
+  const BYTE mask = static_cast<BYTE>(0xFF << (8 - width % 8));
+  for (size_t y = 0; y < height; ++y) bits[y * linebyte + linebyte - 1] &= mask;
+}
+
+}  // namespace
+
+void ChooseJbigEncoder(JbigEncoder encoder) {
+  gJbigEncoder.store(encoder, std::memory_order_relaxed);
+}
+
+JbigEncoder ChosenJbigEncoder() { return gJbigEncoder.load(std::memory_order_relaxed); }
+
+void ChooseJbigEncoderFromEnvironment() {
+  const char *value = getenv(kJbigEncoderVariable);
+  JbigEncoder encoder = JbigEncoder::kBuiltIn;
+  if (value != nullptr && strcmp(value, "libjbig") == 0) {
+    encoder = JbigEncoder::kLibjbig;
+    DbgMsg("main::%s=libjbig: pages are compressed with libjbig", kJbigEncoderVariable);
+  } else if (value != nullptr && value[0] != '\0' && strcmp(value, "builtin") != 0) {
+    DbgMsg("main::%s=%s is not known, the built-in encoder is used", kJbigEncoderVariable, value);
   }
-  ctx->TotalOutLen += static_cast<int64_t>(len);
+  ChooseJbigEncoder(encoder);
 }
 
 int64_t Ferrun_JBIGCompression(uint64_t width, uint64_t height, BYTE *inbuf, JbigOutputArea *outbuf,
@@ -62,34 +67,34 @@ int64_t Ferrun_JBIGCompression(uint64_t width, uint64_t height, BYTE *inbuf, Jbi
                                int64_t options, int64_t RemoveHeader) {
   if (TotalOutLen) *TotalOutLen = 0;
   if (OutJBGDataTimes) *OutJBGDataTimes = 0;
-  // The image header holds width and height as 32-bit numbers, and the encoder
-  // cannot take an empty image.
+  // The image header holds width and height as 32-bit numbers, and an image
+  // cannot be empty.
   if (inbuf == nullptr || outbuf == nullptr || width == 0 || height == 0 || width > 0xFFFFFFFFu ||
       height > 0xFFFFFFFFu) {
     DbgMsg("Ferrun_JBIGCompression::page %llu x %llu not encoded",
            static_cast<unsigned long long>(width), static_cast<unsigned long long>(height));
     return -1;
   }
+  const uint32_t w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
+  ClearRowPadding(inbuf, w, h);
 
-  size_t startSize = outbuf->size;
-  JbigCompressContext ctx = {outbuf, 0, 0, RemoveHeader, FALSE};
-  unsigned char *planes[1] = {inbuf};
-  struct jbg_enc_state state;
-  jbg_enc_init(&state, static_cast<unsigned long>(width), static_cast<unsigned long>(height), 1,
-               planes, OutJBIGData, &ctx);
-  jbg_enc_layers(&state, 0);
-  jbg_enc_options(&state, static_cast<int>(order), static_cast<int>(options),
-                  static_cast<unsigned long>(height), 0, 0);
-  jbg_enc_out(&state);
-  jbg_enc_free(&state);
+  if (ChosenJbigEncoder() == JbigEncoder::kLibjbig || order != kJbigOrder ||
+      options != kJbigOptions) {
+    int64_t n = LibjbigCompress(w, h, inbuf, outbuf, OutJBGDataTimes, order, options, RemoveHeader);
+    if (n < 0) DbgMsg("Ferrun_JBIGCompression::out of memory for a page of %u x %u", w, h);
+    if (n >= 0 && TotalOutLen) *TotalOutLen = n;
+    return n;
+  }
 
-  if (OutJBGDataTimes) *OutJBGDataTimes = ctx.OutJBGDataTimes;
-  if (ctx.outOfMemory) {
-    DbgMsg("Ferrun_JBIGCompression::out of memory after %lld bytes",
-           static_cast<long long>(ctx.TotalOutLen));
+  const size_t startSize = outbuf->size;
+  if ((!RemoveHeader && !AppendImageHeader(outbuf, w, h, order, options)) ||
+      !EncodeJbigStripe(inbuf, w, h, outbuf)) {
+    DbgMsg("Ferrun_JBIGCompression::out of memory for a page of %u x %u", w, h);
     outbuf->size = startSize;
     return -1;
   }
-  if (TotalOutLen) *TotalOutLen = ctx.TotalOutLen;
-  return ctx.TotalOutLen;
+  const int64_t n = static_cast<int64_t>(outbuf->size - startSize);
+  if (OutJBGDataTimes) *OutJBGDataTimes = 2;  // the header and the stripe
+  if (TotalOutLen) *TotalOutLen = n;
+  return n;
 }

@@ -1,5 +1,6 @@
 #include "output/jbig_thread.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -59,9 +60,12 @@ void SendPageRecord(const JobInfo *slot, DWORD CurrentPage) {
 
 BOOL BuildPageRecord(const JobInfo *slot, BYTE *bitmap, JbigOutputArea *record) {
   size_t ByteNo = static_cast<size_t>(slot->linebyte) * slot->page_height;
+  // The page header gives the data's length in 32 bits: the area never grows past
+  // that, so a page whose stream could not be sent fails without taking the memory.
+  record->limit = kPageRecordPrefix + 0xFFFFFFFFu;
   // The bitmap's size is what the stream usually stays well below; the area grows
   // for a page that compresses badly.
-  if (!ReserveOutputArea(record, ByteNo + kPageRecordPrefix)) return FALSE;
+  if (!ReserveOutputArea(record, std::min(ByteNo + kPageRecordPrefix, record->limit))) return FALSE;
   record->size = 0;
   BYTE prefix[kPageRecordPrefix] = {};
   AppendToOutputArea(record, prefix, sizeof prefix);

@@ -1,30 +1,23 @@
 // zelvar-inspect: checks a printer job as the filter writes it, prints its
-// settings and page records, and with --decode writes every page as PBM and PNG.
-// Exit status: 0 for a well-formed job, 1 for a malformed one, 2 for a usage or
-// file error.
+// settings and page records, with --decode writes every page as PBM and PNG, and
+// with --reencode checks that every page's data is the stream libjbig's encoder
+// makes of the decoded page.  Exit status: 0 for a well-formed job (whose pages
+// all decode, and are all libjbig's streams with --reencode), 1 otherwise, 2 for
+// a usage or file error.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "job_file.h"
 #include "job_parser.h"
+#include "libjbig_check.h"
 #include "page_decoder.h"
 #include "png_writer.h"
 
 namespace {
 
-void Usage() { fprintf(stderr, "Usage: zelvar-inspect [--decode DIR] JOB\n"); }
-
-bool ReadAll(const char *path, std::vector<uint8_t> *out) {
-  FILE *fp = strcmp(path, "-") == 0 ? stdin : fopen(path, "rb");
-  if (fp == nullptr) return false;
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, fp)) > 0) out->insert(out->end(), chunk, chunk + n);
-  bool ok = !ferror(fp);
-  if (fp != stdin) fclose(fp);
-  return ok;
-}
+void Usage() { fprintf(stderr, "Usage: zelvar-inspect [--decode DIR] [--reencode] JOB\n"); }
 
 // Job texts may hold any byte; show them printable.
 std::string Printable(const std::string &s) {
@@ -77,9 +70,11 @@ void PrintPages(const inspect::ParsedJob &job) {
            p.media_position, p.colors, p.color_mode);
 }
 
-// Decodes every page into DIR; false if any page fails to decode, to be written,
-// or to match its black-dot count.
-bool DecodePages(const inspect::ParsedJob &job, const std::string &dir) {
+// Decodes every page, writes it into `dir` unless that is empty, and with
+// `reencode` compares its data with libjbig's stream of the decoded page; false if
+// any page fails to decode, to be written, to match its black-dot count or to be
+// libjbig's stream.
+bool DecodePages(const inspect::ParsedJob &job, const std::string &dir, bool reencode) {
   bool ok = true;
   int n = 0;
   for (const inspect::PageRecord &p : job.pages) {
@@ -97,6 +92,16 @@ bool DecodePages(const inspect::ParsedJob &job, const std::string &dir) {
              p.offset + 22, p.blackDots, static_cast<unsigned long long>(dots));
       ok = false;
     }
+    if (reencode) {
+      std::string difference = inspect::DifferenceFromLibjbig(p, bitmap);
+      if (difference.empty()) {
+        printf("page %d: data is libjbig's stream of the page\n", n);
+      } else {
+        printf("page %d: data differs from libjbig's stream: %s\n", n, difference.c_str());
+        ok = false;
+      }
+    }
+    if (dir.empty()) continue;
     char name[32];
     snprintf(name, sizeof name, "/page-%03d", n);
     std::string base = dir + name;
@@ -116,10 +121,13 @@ bool DecodePages(const inspect::ParsedJob &job, const std::string &dir) {
 
 int main(int argc, char **argv) {
   std::string decodeDir;
+  bool reencode = false;
   const char *path = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "--decode") == 0 && i + 1 < argc) {
       decodeDir = argv[++i];
+    } else if (strcmp(argv[i], "--reencode") == 0) {
+      reencode = true;
     } else if (path == nullptr && (argv[i][0] != '-' || strcmp(argv[i], "-") == 0)) {
       path = argv[i];
     } else {
@@ -132,7 +140,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   std::vector<uint8_t> bytes;
-  if (!ReadAll(path, &bytes)) {
+  if (!inspect::ReadJobFile(path, &bytes)) {
     fprintf(stderr, "zelvar-inspect: cannot read %s\n", path);
     return 2;
   }
@@ -145,7 +153,7 @@ int main(int argc, char **argv) {
     printf("trailer at offset %zu%s\n", job.trailer_offset,
            job.alignment_comment ? ", with the 512-byte alignment comment" : "");
   bool ok = job.ok;
-  if (!decodeDir.empty() && !DecodePages(job, decodeDir)) ok = false;
+  if ((!decodeDir.empty() || reencode) && !DecodePages(job, decodeDir, reencode)) ok = false;
   if (job.ok)
     printf("well formed: %zu page records\n", job.pages.size());
   else
