@@ -213,7 +213,8 @@ void FlushSpooledPages(FilterRun *run) {
 }
 
 // One page: header check, first-page actions, slot, pixels, image thread.
-void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t *ppd) {
+void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char *argv[],
+              const ppd_file_t *ppd) {
   cups_page_header2_t *h = &run->inheader;
   DbgMsg("Start Page = %u / Copies = %u", run->page, h->NumCopies);
   ReportInfo("Printing page %u", run->page + 1);
@@ -258,7 +259,7 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
   SetSlotState(slot, kSlotInWork);
   DbgMsg("main::GetCUPSPageData start");
   DWORD linesRead = 0;
-  if (!GetCUPSPageData(slot, &linesRead)) {
+  if (!GetCUPSPageData(slot, &linesRead, input)) {
     DbgMsg("GetCUPSPageData fail!");
     ReportError("Unable to read page %u: its page buffers cannot be allocated", run->page + 1);
     ImageGateReleasePage();
@@ -415,7 +416,7 @@ int FilterMain(int argc, char *argv[]) {
         if (!ReportRasterEnd(&input, ras, run->page)) StopJob(run);
         break;
       }
-      ReadPage(run, ras, argv, ppd);
+      ReadPage(run, ras, &input, argv, ppd);
     }
     EndJob(run, jbigThread);
   }
