@@ -168,6 +168,7 @@ def run_filter(job, build, work, env=None, tag=""):
     log = os.path.join(work, job.name + tag + ".log")
     args = ["queue", "1", "bench", job.name, "1", ""]
     cat = None
+    feeder = 0.0  # CPU of the `cat` that feeds the pipe
     with open(log, "wb") as err:
         start = time.monotonic()
         if job.piped:
@@ -194,13 +195,14 @@ def run_filter(job, build, work, env=None, tag=""):
         t.join()
         p.stdout.close()
         if cat:
-            cat.wait()
+            _, _, cat_ru = os.wait4(cat.pid, 0)
+            feeder = cat_ru.ru_utime + cat_ru.ru_stime
     with open(prn, "wb") as f:
         for _, d in chunks:
             f.write(d)
     r = {"wall": end - start, "user": ru.ru_utime, "sys": ru.ru_stime,
          "rss_mb": ru.ru_maxrss / 1024.0, "rc": p.returncode,
-         "runq": sum(w for _, w in sched.values()) / 1e9}
+         "runq": sum(w for _, w in sched.values()) / 1e9, "feeder": feeder}
     # Time to the first page record: when the byte that ends it arrived.
     r["first"] = None
     stop = first_record_end(os.path.join(build, "zelvar-inspect"), prn)
@@ -264,6 +266,9 @@ def report(job, runs):
         if any(r["bound"] for r in runs) else None
     m["cpu_ratio"] = statistics.median([r["wall"] / r["cpu_bound"] for r in runs])
     m["cpu_share"] = statistics.median([r["wall"] * CORES / (r["user"] + r["sys"]) for r in runs])
+    # The same with the CPU of the `cat` feeding the pipe, which shares the cores.
+    m["cpu_share_fed"] = statistics.median(
+        [r["wall"] * CORES / (r["user"] + r["sys"] + r["feeder"]) for r in runs])
     m["first_ratio"] = statistics.median([r["first"] / r["page0"] for r in runs
                                           if r["first"] and r["page0"]]) \
         if any(r["first"] and r["page0"] for r in runs) else None
@@ -280,6 +285,8 @@ def report(job, runs):
           "other idle %s ms; %d log lines" % (
               fmt(m["idle"] * 1000, 1), fmt(m["runq"] * 1000, 1), fmt(m["idle_own"] * 1000, 1),
               m["log_lines"]))
+    print("          wall / ((user + sys) / %d cores) %s; the feeding cat's CPU %s s, with it %s" % (
+        CORES, fmt(m["cpu_share"], 2), fmt(m["feeder"]), fmt(m["cpu_share_fed"], 2)))
     return m
 
 

@@ -20,7 +20,8 @@ stages: every filter runs under a wrapper that records its own CPU (gstoraster's
 includes its Ghostscript), and rastertoZelvar's timing lines split its own into
 reading, processing and encoding.
 
-Usage: chain.py BUILD_DIR WORK_DIR [--runs N] [--pages N]
+Usage: chain.py BUILD_DIR WORK_DIR [--runs N] [--stage-runs N] [--pages N]
+(bench/run.sh --chain builds what it needs and runs it in a scratch directory.)
 """
 
 import argparse

@@ -149,27 +149,19 @@ TEST(ImageGate, SizeIsOnePagePerProcessorOrTheNumberAskedFor) {
 TEST(ImageGate, ReadingWaitsWhileTheLimitAndOnePageHoldBitmaps) {
   ImageGateOpen(2);
   for (int i = 0; i < 3; ++i) ImageGateReservePage();
-  std::atomic<bool> read{false};
-  std::thread reader([&read] {
-    ImageGateReservePage();
-    read = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(read.load());
-  ImageGateReleasePage();
-  reader.join();
-  EXPECT_TRUE(read.load());
-
-  read = false;
-  std::thread another([&read] {
-    ImageGateReservePage();
-    read = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(read.load());
-  ImageGateClose();
-  another.join();
-  EXPECT_TRUE(read.load());
+  // A reader that is still waiting after 50 ms, and goes on once `unblock` ran.
+  for (void (*unblock)() : {ImageGateReleasePage, ImageGateClose}) {
+    std::atomic<bool> read{false};
+    std::thread reader([&read] {
+      ImageGateReservePage();
+      read = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(read.load());
+    unblock();
+    reader.join();
+    EXPECT_TRUE(read.load());
+  }
   // Unopened: nothing waits, nothing is counted.
   for (int i = 0; i < 10; ++i) ImageGateReservePage();
   ImageGateReleasePage();
