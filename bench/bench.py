@@ -28,7 +28,7 @@ CORES = os.cpu_count() or 1
 
 # The filter's timing lines (wall-clock seconds or milliseconds of one step).
 RE_READ = re.compile(rb"GetCUPSPageData Out, using ([0-9.]+) sec")
-RE_ENCODE = re.compile(rb"JbigThread::Finish, using ([0-9.]+) sec")
+RE_ENCODE = re.compile(rb"BuildPageRecord::page (\d+) Finish, using ([0-9.]+) sec")
 RE_PROCESS = re.compile(rb"ImageProcThread::page (\d+) processed, using ([0-9.]+) sec")
 RE_RING = re.compile(rb"gMAX_THREAD = (\d+)")
 RE_PAGESIZE = re.compile(rb"GetCUPSPageData::pagesize = (\d+) bytes")
@@ -68,22 +68,34 @@ def make_jobs():
     ]
 
 
+REAL_PDF = "/usr/share/doc/libtasn1-doc/libtasn1.pdf"  # Debian's libtasn1-doc
+
+
+def real_pdf(work, pages, name):
+    """Pages 1 to `pages` of the real PDF as WORK/NAME; None when the document or
+    the tools to cut it are missing."""
+    if not (os.path.exists(REAL_PDF) and shutil.which("pdfseparate") and shutil.which("pdfunite")):
+        return None
+    parts = os.path.join(work, "pdfparts")
+    os.makedirs(parts, exist_ok=True)
+    subprocess.run(["pdfseparate", "-f", "1", "-l", str(pages), REAL_PDF,
+                    os.path.join(parts, "p%03d.pdf")], check=True, stderr=subprocess.DEVNULL)
+    names = sorted(os.path.join(parts, n) for n in os.listdir(parts))
+    doc = os.path.join(work, name)
+    subprocess.run(["pdfunite"] + names + [doc], check=True, stderr=subprocess.DEVNULL)
+    shutil.rmtree(parts)
+    return doc
+
+
 def render_pdf_job(job, work, pages):
     """J2 from a real multi-page PDF through the cups-filters renderer, as CUPS
     would deliver it; None when the renderer or the document is missing."""
     gstoraster = "/usr/lib/cups/filter/gstoraster"
-    pdf = "/usr/share/doc/libtasn1-doc/libtasn1.pdf"
-    if not (os.access(gstoraster, os.X_OK) and os.path.exists(pdf)
-            and shutil.which("pdfseparate") and shutil.which("pdfunite")):
+    if not os.access(gstoraster, os.X_OK):
         return None
-    parts = os.path.join(work, "pdfparts")
-    os.makedirs(parts, exist_ok=True)
-    subprocess.run(["pdfseparate", "-f", "1", "-l", str(pages), pdf,
-                    os.path.join(parts, "p%03d.pdf")], check=True, stderr=subprocess.DEVNULL)
-    names = sorted(os.path.join(parts, n) for n in os.listdir(parts))
-    doc = os.path.join(work, "j2.pdf")
-    subprocess.run(["pdfunite"] + names + [doc], check=True, stderr=subprocess.DEVNULL)
-    shutil.rmtree(parts)
+    doc = real_pdf(work, pages, "j2.pdf")
+    if doc is None:
+        return None
     out = os.path.join(work, job.name + ".ras")
     env = dict(os.environ, PPD=os.path.join(HERE, "bench.ppd"),
                CONTENT_TYPE="application/pdf",
@@ -156,6 +168,7 @@ def run_filter(job, build, work, env=None, tag=""):
     log = os.path.join(work, job.name + tag + ".log")
     args = ["queue", "1", "bench", job.name, "1", ""]
     cat = None
+    feeder = 0.0  # CPU of the `cat` that feeds the pipe
     with open(log, "wb") as err:
         start = time.monotonic()
         if job.piped:
@@ -182,13 +195,14 @@ def run_filter(job, build, work, env=None, tag=""):
         t.join()
         p.stdout.close()
         if cat:
-            cat.wait()
+            _, _, cat_ru = os.wait4(cat.pid, 0)
+            feeder = cat_ru.ru_utime + cat_ru.ru_stime
     with open(prn, "wb") as f:
         for _, d in chunks:
             f.write(d)
     r = {"wall": end - start, "user": ru.ru_utime, "sys": ru.ru_stime,
          "rss_mb": ru.ru_maxrss / 1024.0, "rc": p.returncode,
-         "runq": sum(w for _, w in sched.values()) / 1e9}
+         "runq": sum(w for _, w in sched.values()) / 1e9, "feeder": feeder}
     # Time to the first page record: when the byte that ends it arrived.
     r["first"] = None
     stop = first_record_end(os.path.join(build, "zelvar-inspect"), prn)
@@ -202,16 +216,18 @@ def run_filter(job, build, work, env=None, tag=""):
     with open(log, "rb") as f:
         text = f.read()
     reads = [float(x) for x in RE_READ.findall(text)]
-    encodes = [float(x) for x in RE_ENCODE.findall(text)]
+    encodes = {int(p): float(s) for p, s in RE_ENCODE.findall(text)}
     procs = {int(p): float(s) for p, s in RE_PROCESS.findall(text)}
     r["pages"] = len(reads)
     r["read"] = sum(reads)
-    r["encode"] = sum(encodes)
+    r["encode"] = sum(encodes.values())
     r["process"] = sum(procs.values())
     r["work"] = r["read"] + r["process"] + r["encode"]
-    r["bound"] = max(r["encode"], r["work"] / CORES)
-    r["cpu_bound"] = max(r["encode"], (r["user"] + r["sys"]) / CORES)
-    r["page0"] = (reads[0] if reads else 0) + procs.get(0, 0) + (encodes[0] if encodes else 0)
+    # Pages are processed and compressed on several threads at once; reading is
+    # the one step done a page at a time.
+    r["bound"] = max(r["read"], r["work"] / CORES)
+    r["cpu_bound"] = max(r["read"], (r["user"] + r["sys"]) / CORES)
+    r["page0"] = (reads[0] if reads else 0) + procs.get(0, 0) + encodes.get(0, 0)
     r["log_lines"] = text.count(b"\n")
     # Memory the issue allows: the pages in flight as 8-bit pages, one page's
     # working copies per core, and 64 MB.
@@ -249,6 +265,10 @@ def report(job, runs):
     m["ratio"] = statistics.median([r["wall"] / r["bound"] for r in runs if r["bound"]]) \
         if any(r["bound"] for r in runs) else None
     m["cpu_ratio"] = statistics.median([r["wall"] / r["cpu_bound"] for r in runs])
+    m["cpu_share"] = statistics.median([r["wall"] * CORES / (r["user"] + r["sys"]) for r in runs])
+    # The same with the CPU of the `cat` feeding the pipe, which shares the cores.
+    m["cpu_share_fed"] = statistics.median(
+        [r["wall"] * CORES / (r["user"] + r["sys"] + r["feeder"]) for r in runs])
     m["first_ratio"] = statistics.median([r["first"] / r["page0"] for r in runs
                                           if r["first"] and r["page0"]]) \
         if any(r["first"] and r["page0"] for r in runs) else None
@@ -265,6 +285,8 @@ def report(job, runs):
           "other idle %s ms; %d log lines" % (
               fmt(m["idle"] * 1000, 1), fmt(m["runq"] * 1000, 1), fmt(m["idle_own"] * 1000, 1),
               m["log_lines"]))
+    print("          wall / ((user + sys) / %d cores) %s; the feeding cat's CPU %s s, with it %s" % (
+        CORES, fmt(m["cpu_share"], 2), fmt(m["feeder"]), fmt(m["cpu_share_fed"], 2)))
     return m
 
 
@@ -362,9 +384,9 @@ def main():
     jobs = [j for j in make_jobs() if j.name in wanted]
     t0 = time.monotonic()
     print("machine: %d cores, %s" % (CORES, cpu_model()))
-    print("bound(log) = max(sum of encode, (sum of read + processing + encode) / %d cores), "
+    print("bound(log) = max(sum of read, (sum of read + processing + encode) / %d cores), "
           "from the filter's timing lines of the same run;" % CORES)
-    print("bound(CPU) = max(sum of encode, (user + sys) / %d cores); figures in seconds" % CORES)
+    print("bound(CPU) = max(sum of read, (user + sys) / %d cores); figures in seconds" % CORES)
     results = {}
     for job in jobs:
         if job.name == "J2g" and "J2" in results and results["J2"]["generated"]:
@@ -395,9 +417,11 @@ def main():
             check(j["rss_mb"] <= j["rss_bound_mb"], "%s peak RSS %.0f MB <= %.0f MB" % (
                 name, j["rss_mb"], j["rss_bound_mb"]))
     if "J3" in results:
+        # Pages are compressed on every processor: the wall time follows the
+        # work spread over the cores, no longer the sum of encode times.
         j = results["J3"]
-        check(j["ratio"] is not None and j["ratio"] <= 1.3,
-              "J3 wall / bound %s <= 1.3" % fmt(j["ratio"], 2))
+        check(j["cpu_share"] <= 1.2, "J3 wall / ((user + sys) / %d cores) %.2f <= 1.2" % (
+            CORES, j["cpu_share"]))
     if "J4" in results and "J4-30" in results:
         a4, b4 = results["J4"], results["J4-30"]
         # The fastest run of each: the one least disturbed by other processes.

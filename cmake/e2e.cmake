@@ -5,8 +5,10 @@
 #       filter and records what arrives: PPD choices in the raster header,
 #       copies, collation and sides in the arguments.
 #   e2e_print_pdfs_through_cups    prints through rastertoZelvar and checks each
-#       printer job with zelvar-inspect, page by page; cancels jobs on a queue
-#       with a file device and on one whose device is a backend process.
+#       printer job with zelvar-inspect, page by page; compares the LineArt
+#       mode's 8-bit grey with 24-bit RGB dot by dot (on a second queue); cancels
+#       jobs on a queue with a file device and on one whose device is a backend
+#       process.
 #
 # They run in the plain build (about 12 s and 25-45 s on two cores) and in the
 # AddressSanitizer build, where cupsd runs the instrumented filter (about 20 s

@@ -340,14 +340,14 @@ TEST(FaultInjection, EachThreadStartFailingInTurn) {
   ASSERT_EQ(WholeJob(clean), "");
   const size_t threads = f.Logged("thread").size();
   ASSERT_EQ(threads, 2 + kPages)
-      << "the SIGTERM watcher, the compression thread and one image thread a page";
+      << "the SIGTERM watcher, the output thread and one image thread a page";
   printf("[thread] %zu thread starts\n", threads);
   for (size_t n = 1; n <= threads; ++n) {
     BoundedResult r = f.Run({"ZELVAR_FAIL_THREAD_AT=" + std::to_string(n)});
     // Without the watcher a signal handler takes SIGTERM and the job goes on;
-    // without the compression thread nothing can be written; a page whose image
+    // without the output thread nothing can be written; a page whose image
     // thread cannot start is processed by the main thread.
-    const char *role = n == 1 ? "SIGTERM watcher" : n == 2 ? "compression thread" : "image thread";
+    const char *role = n == 1 ? "SIGTERM watcher" : n == 2 ? "output thread" : "image thread";
     std::string fault = n == 2 ? ReportedFault(r) : WholeJob(r);
     printf("[thread] start %zu of %zu fails (%s): %s | %s%s\n", n, threads, role,
            filtertest::HowItEnded(r).c_str(), Outcome(r).c_str(),

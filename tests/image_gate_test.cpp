@@ -8,8 +8,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "driver/cancel_signal.h"
@@ -116,11 +119,50 @@ TEST(ImageGate, UnopenedGateAdmitsAtOnceAndCountsNothing) {
   ImageGateLeave(false);
 }
 
-TEST(ImageGate, SizeLeavesOneCoreForTheEncoderAndIsAtLeastOne) {
-  EXPECT_EQ(ImageGateSizeFor(8), 7);
-  EXPECT_EQ(ImageGateSizeFor(2), 1);
+TEST(ImageGate, SizeIsOnePagePerProcessorOrTheNumberAskedFor) {
+  EXPECT_EQ(ImageGateSizeFor(8), 8);
+  EXPECT_EQ(ImageGateSizeFor(2), 2);
   EXPECT_EQ(ImageGateSizeFor(1), 1);
   EXPECT_EQ(ImageGateSizeFor(0), 1);
   EXPECT_EQ(ImageGateSizeFor(-1), 1);
-  EXPECT_GE(ImageGateSize(), 1);
+  const int cores = ImageGateSizeFor(sysconf(_SC_NPROCESSORS_ONLN));
+  const char *saved = getenv("ZELVAR_IMAGE_THREADS");
+  const std::string keep = saved ? saved : "";
+  for (const auto &[text, expected] : std::vector<std::pair<const char *, int>>{{"1", 1},
+                                                                                {"3", 3},
+                                                                                {"64", 64},
+                                                                                {"0", cores},
+                                                                                {"65", cores},
+                                                                                {"2x", cores},
+                                                                                {"", cores}}) {
+    setenv("ZELVAR_IMAGE_THREADS", text, 1);
+    EXPECT_EQ(ImageGateSize(), expected) << "'" << text << "'";
+  }
+  if (saved)
+    setenv("ZELVAR_IMAGE_THREADS", keep.c_str(), 1);
+  else
+    unsetenv("ZELVAR_IMAGE_THREADS");
+}
+
+// Reading waits while `limit` + 1 pages hold bitmaps, goes on as soon as one is
+// released, and a closed gate lets it through.
+TEST(ImageGate, ReadingWaitsWhileTheLimitAndOnePageHoldBitmaps) {
+  ImageGateOpen(2);
+  for (int i = 0; i < 3; ++i) ImageGateReservePage();
+  // A reader that is still waiting after 50 ms, and goes on once `unblock` ran.
+  for (void (*unblock)() : {ImageGateReleasePage, ImageGateClose}) {
+    std::atomic<bool> read{false};
+    std::thread reader([&read] {
+      ImageGateReservePage();
+      read = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(read.load());
+    unblock();
+    reader.join();
+    EXPECT_TRUE(read.load());
+  }
+  // Unopened: nothing waits, nothing is counted.
+  for (int i = 0; i < 10; ++i) ImageGateReservePage();
+  ImageGateReleasePage();
 }

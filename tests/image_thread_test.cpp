@@ -1,16 +1,21 @@
 // The image thread: branch by depth, the order crop, line art, negative, mirror,
-// the resulting polarity, and the hand-over of the slot to the compression thread.
+// the resulting polarity, and the hand-over of the compressed page to the output
+// thread.
 #include "driver/image_thread.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
 
 #include <memory>
+#include <span>
 #include <string>
 
 #include "driver/job_state.h"
 #include "image/tone_curve.h"
 #include "image_slot.h"
+#include "job_parser.h"
+#include "output/jbig_compress.h"
+#include "page_decoder.h"
 #include "test_raster.h"
 
 using imagetest::ScreenBit;
@@ -57,8 +62,7 @@ std::vector<BYTE> OneBitPage(const TestSlot &slot) {
 
 std::unique_ptr<TestSlot> Processed(const PageOptions &o) {
   auto slot = MakePage(o);
-  EXPECT_EQ(ImageProcThread(&slot->job), reinterpret_cast<void *>(1));
-  EXPECT_EQ(SlotState(&slot->job), kSlotReady);
+  ProcessPageImage(&slot->job);
   return slot;
 }
 
@@ -165,7 +169,7 @@ TEST(ImageProcThread, EightBitPagesAskingForLineArtAreProcessedLikeTwentyFourBit
     o.bitsPerPixel = 8;
     auto grey = MakePage(o);
     grey->job.inheader.cupsInteger[6] = 1;
-    ImageProcThread(&grey->job);
+    ProcessPageImage(&grey->job);
     EXPECT_EQ(grey->job.page_width, kPrintW);
     EXPECT_EQ(grey->job.page_height, kPrintH);
     EXPECT_EQ(OneBitPage(*grey), rgb) << (invert ? "inverted" : "plain");
@@ -183,6 +187,8 @@ TEST(ImageProcThread, LogsItsStepsInOrder) {
                          "ImageCrop In",
                          "DoBorderQuality In",
                          "ApplyHalftone In",
+                         "ImageProcThread::page 7 processed",
+                         "BuildPageRecord::page 7 Finish",
                          "ImageProcThread::exit image process thread page 7"};
   size_t at = 0;
   for (const char *step : steps) {
@@ -190,15 +196,39 @@ TEST(ImageProcThread, LogsItsStepsInOrder) {
     ASSERT_NE(found, std::string::npos) << step;
     at = found;
   }
+  EXPECT_EQ(SlotState(&slot->job), kSlotReady);
+  delete slot->job.lprecord;
 }
 
 namespace {
 
-// What the compression thread does with ready pages, in page order: take the
-// page, free the bitmap, hand the slot back and reuse it for another page number.
+uint32_t Le32(const BYTE *p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The page record of `size` bytes at `bytes` (ESC E, the 32-byte PageHeader, the
+// JBIG data) as the inspector's decoder takes it.
+inspect::PageRecord RecordAt(const BYTE *bytes, size_t size) {
+  inspect::PageRecord r;
+  const BYTE *h = bytes + 2;
+  r.page_width = Le32(h + 4);
+  r.page_height = Le32(h + 8);
+  r.datasize = Le32(h + 12);
+  r.compsize = Le32(h + 16);
+  r.blackDots = Le32(h + 20);
+  r.data_offset = 34;
+  r.data = std::span<const uint8_t>(bytes + 34, size - 34);
+  return r;
+}
+
+// What the output thread does with ready pages, in page order: take the page's
+// record (decoded back here with libjbig), free it, hand the slot back and reuse
+// it for another page number.
 struct Consumer {
   std::vector<TestSlot *> slots;
   std::vector<std::vector<BYTE>> pages;
+  std::vector<std::string> problems;
 };
 
 void *Consume(void *param) {
@@ -210,10 +240,15 @@ void *Consume(void *param) {
       if (SlotState(job) == kSlotReady) break;
       WaitSlotChange(ticket, kPollMs);
     }
-    BYTE *bits = SlotBitmap(job);
-    c->pages.emplace_back(bits, bits + job->linebyte * job->page_height);
-    free(bits);
-    SetSlotBitmap(job, nullptr);
+    const JbigOutputArea *record = job->lprecord;
+    std::string problem = record ? "" : "no record";
+    inspect::Bitmap page;
+    if (record && !inspect::DecodePage(RecordAt(record->data, record->size), &page, &problem))
+      page.bits.clear();
+    c->pages.push_back(page.bits);
+    c->problems.push_back(problem);
+    delete job->lprecord;
+    job->lprecord = nullptr;
     job->PageIndex = 1000 + static_cast<DWORD>(i);
     SetSlotState(job, kSlotFree);
   }
@@ -248,6 +283,7 @@ TEST(ImageProcThread, PagesProcessedOnTheirOwnThreadsMatchTheSameWorkDoneInline)
   ASSERT_EQ(consumer.pages.size(), options.size());
   for (size_t i = 0; i < options.size(); ++i) {
     auto inlineSlot = Processed(options[i]);
+    EXPECT_EQ(consumer.problems[i], "") << "page " << i;
     EXPECT_EQ(consumer.pages[i], OneBitPage(*inlineSlot)) << "page " << i;
     EXPECT_EQ(slots[i]->job.lpbuf.load(), nullptr);
   }

@@ -1,11 +1,13 @@
-// The compression thread: pages in order, records that decode back to the
-// bitmaps that went in, and a printer that goes away.
+// Page records and the output thread: pages in order however their compression
+// ends, records that decode back to the bitmaps that went in, and a printer that
+// goes away.
 #include "output/jbig_thread.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <memory>
@@ -124,38 +126,93 @@ TEST(JbigThread, WithoutPagesItWritesNothingAndStops) {
   EXPECT_EQ(count_bytes, 0u);
 }
 
-TEST(JbigThread, ReadySlotWithoutBitmapIsNotTaken) {
+namespace {
+
+// Fills `slot` with `page` as the page loop and the image thread leave it: header,
+// geometry and the 1-bit bitmap, in work.
+void FillSlot(JobInfo *slot, const testjob::Page &page, DWORD index) {
+  slot->PageIndex = index;
+  slot->inheader = page.header;
+  slot->page_width = page.width;
+  slot->page_height = page.height;
+  slot->linebyte = page.width / 8;
+  BYTE *bitmap = static_cast<BYTE *>(malloc(page.bits.size()));
+  memcpy(bitmap, page.bits.data(), page.bits.size());
+  SetSlotState(slot, kSlotInWork);
+  SetSlotBitmap(slot, bitmap);
+}
+
+void AwaitState(const JobInfo *slot, DWORD state) {
+  for (;;) {
+    DWORD ticket = SlotChangeTicket();
+    if (SlotState(slot) == state) return;
+    WaitSlotChange(ticket, kPollMs);
+  }
+}
+
+}  // namespace
+
+TEST(JbigThread, ASlotInWorkIsNotTakenAndAReadyOneIsSentAndReleased) {
   testjob::OutputCapture out;
   std::unique_ptr<JobInfo[]> ring(new JobInfo[kSlotCount]());
   InitJobState(ring.get());
   testjob::Page page = testjob::BlockPage(256, 64, 6);
-  ring[0].inheader = page.header;
-  ring[0].page_width = page.width;
-  ring[0].page_height = page.height;
-  ring[0].linebyte = page.width / 8;
-  SetSlotState(&ring[0], kSlotReady);
+  FillSlot(&ring[0], page, 0);
   pthread_t thread;
   ASSERT_EQ(pthread_create(&thread, nullptr, JbigThread, ring.get()), 0);
+  CompressSlotPage(&ring[0]);
+  // Compressed: the bitmap is gone and the record waits in the slot.
+  EXPECT_EQ(SlotBitmap(&ring[0]), nullptr);
+  ASSERT_NE(ring[0].lprecord, nullptr);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(SlotState(&ring[0]), kSlotReady);
+  EXPECT_EQ(SlotState(&ring[0]), kSlotInWork);
   EXPECT_TRUE(out.Bytes().empty());
 
-  BYTE *bitmap = static_cast<BYTE *>(malloc(page.bits.size()));
-  memcpy(bitmap, page.bits.data(), page.bits.size());
-  SetSlotBitmap(&ring[0], bitmap);
-  while (true) {
-    DWORD ticket = SlotChangeTicket();
-    if (SlotState(&ring[0]) == kSlotFree) break;
-    WaitSlotChange(ticket, kPollMs);
-  }
-  EXPECT_EQ(SlotBitmap(&ring[0]), nullptr);
+  SetSlotState(&ring[0], kSlotReady);
+  AwaitState(&ring[0], kSlotFree);
+  EXPECT_EQ(ring[0].lprecord, nullptr);
   SetJbigThreadExit(TRUE);
   pthread_join(thread, nullptr);
   std::vector<uint8_t> bytes = out.Bytes();
   EXPECT_EQ(bytes.size(), count_bytes);
+  // A record alone, without a job around it.
   ASSERT_GT(bytes.size(), 36u);
   EXPECT_EQ(bytes[0], 0x1B);
   EXPECT_EQ(bytes[1], 0x45);
+}
+
+TEST(JbigThread, PagesCompressedOnSeveralThreadsInAnyOrderGoOutInPageOrder) {
+  std::vector<testjob::Page> pages = MixedPages();
+  std::vector<uint8_t> oneByOne;
+  {
+    testjob::OutputCapture alone;
+    testjob::RunCompressionThread(pages, static_cast<int>(pages.size()));
+    oneByOne = alone.Bytes();
+  }
+  testjob::OutputCapture out;
+  std::unique_ptr<JobInfo[]> ring(new JobInfo[kSlotCount]());
+  InitJobState(ring.get());
+  gMAX_THREAD.store(static_cast<int>(pages.size()), std::memory_order_release);
+  for (size_t n = 0; n < pages.size(); ++n) FillSlot(&ring[n], pages[n], static_cast<DWORD>(n));
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, nullptr, JbigThread, ring.get()), 0);
+  // Every page on a thread of its own, all at once; the last page is handed over
+  // first and the first one last.
+  std::vector<std::thread> workers;
+  std::atomic<int> handed{0};
+  for (size_t n = 0; n < pages.size(); ++n)
+    workers.emplace_back([&, n] {
+      CompressSlotPage(&ring[n]);
+      while (handed.load() != static_cast<int>(pages.size() - 1 - n)) std::this_thread::yield();
+      SetSlotState(&ring[n], kSlotReady);
+      ++handed;
+    });
+  for (std::thread &w : workers) w.join();
+  // The output thread releases the slots in page order.
+  AwaitState(&ring[pages.size() - 1], kSlotFree);
+  SetJbigThreadExit(TRUE);
+  pthread_join(thread, nullptr);
+  EXPECT_EQ(out.Bytes(), oneByOne);
 }
 
 TEST(JbigThread, PrinterThatGoesAwayOrAPageThatCannotBeCompressedEndsOutputButEveryPageIsReleased) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "output/jbig_compress.h"
 #include "output/printer_output.h"
 #include "test_raster.h"
 
@@ -54,11 +55,14 @@ TEST(SlotRing, NeitherWrapsNorDividesByZero) {
 TEST(JobState, InitialisationFreesEverySlotAndResetsTheCounters) {
   auto ring = std::make_unique<JobInfo[]>(kSlotCount);
   BYTE dummy = 0;
+  JbigOutputArea record;
   for (int i = 0; i < kSlotCount; ++i) {
     ring[i].PageIndex = 1000;
     ring[i].finish = kSlotReady;
     ring[i].lpbuf = &dummy;
     ring[i].PageThreadId = pthread_self();
+    ring[i].lprecord = &record;
+    ring[i].bRecordFailed = TRUE;
   }
   count_bytes = 77;
   gOutputSize = 5;
@@ -70,6 +74,8 @@ TEST(JobState, InitialisationFreesEverySlotAndResetsTheCounters) {
     EXPECT_EQ(SlotState(&ring[i]), kSlotFree);
     EXPECT_EQ(SlotBitmap(&ring[i]), nullptr);
     EXPECT_EQ(ring[i].PageThreadId, pthread_t{});
+    EXPECT_EQ(ring[i].lprecord, nullptr);
+    EXPECT_EQ(ring[i].bRecordFailed, FALSE);
   }
   EXPECT_EQ(count_bytes, 0u);
   EXPECT_EQ(gOutputSize, 0);

@@ -58,9 +58,9 @@ const std::map<std::string, unsigned> kMediaTypes = {
 
 constexpr unsigned kAutoTray = 250;
 // The cupsInteger fields the filter reads, [0..6], when every option has its
-// default.
+// default (the default print mode sets [6], line art on an 8-bit page).
 constexpr size_t kIntegersRead = 7;
-const unsigned kDefaultIntegers[kIntegersRead] = {0, 0, 0, 1, 0, 60, 0};
+const unsigned kDefaultIntegers[kIntegersRead] = {0, 0, 0, 1, 0, 60, 1};
 
 using Ppd = ppdtest::QueuePpd;
 
@@ -140,22 +140,26 @@ std::map<std::string, Check> OptionChecks() {
     EXPECT_EQ(h.Collate, c == "True" ? 1u : 0u);
   };
   checks["PrintMode"] = [](const std::string &c, const cups_page_header2_t &h) {
-    // 24 bits select the line-art path, 8 bits the halftone path (8-bit pages
-    // also take the line-art path when cupsInteger[6] is set, which no mode
-    // does yet).  8-bit pages come in black (K), read as 255 - sample.  Black
-    // and red needs colour to find the red.
+    // Line art comes as 8-bit white-based grey with cupsInteger[6] set, which
+    // sends an 8-bit page down the line-art path; photos as 8-bit black (K) for
+    // the halftone path.  Black and red needs colour to find the red and takes
+    // the line-art path by its 24 bits.
     struct Mode {
-      unsigned bits, space, colourMode;
+      unsigned bits, space, colourMode, lineArt;
     };
-    static const std::map<std::string, Mode> modes = {{"LineArt", {24, CUPS_CSPACE_RGB, 0}},
-                                                      {"Halftone", {8, CUPS_CSPACE_K, 0}},
-                                                      {"BlackRed", {24, CUPS_CSPACE_RGB, 1}}};
+    static const std::map<std::string, Mode> modes = {{"LineArt", {8, CUPS_CSPACE_SW, 0, 1}},
+                                                      {"Halftone", {8, CUPS_CSPACE_K, 0, 0}},
+                                                      {"BlackRed", {24, CUPS_CSPACE_RGB, 1, 0}}};
     ASSERT_TRUE(modes.count(c)) << "unexpected print mode " << c;
-    EXPECT_EQ(h.cupsBitsPerPixel, modes.at(c).bits);
+    const Mode &m = modes.at(c);
+    EXPECT_EQ(h.cupsBitsPerPixel, m.bits);
     EXPECT_EQ(h.cupsBitsPerColor, 8u);
-    EXPECT_EQ(h.cupsColorSpace, modes.at(c).space);
+    EXPECT_EQ(h.cupsColorSpace, m.space);
     EXPECT_EQ(h.cupsColorOrder, CUPS_ORDER_CHUNKED);
-    EXPECT_EQ(Integers(h), DefaultsWith(4, modes.at(c).colourMode));
+    EXPECT_EQ(h.cupsBytesPerLine, h.cupsWidth * m.bits / 8);
+    std::vector<unsigned> integers = DefaultsWith(4, m.colourMode);
+    integers[6] = m.lineArt;
+    EXPECT_EQ(Integers(h), integers);
   };
   checks["Density"] = [](const std::string &c, const cups_page_header2_t &h) {
     // The choice is the printer's density 1..5; the filter sends
@@ -234,10 +238,10 @@ TEST(PpdOptions, DefaultsPrintLetterAt600DpiOnTheLineArtPathWithDensityThree) {
   EXPECT_EQ(h.ImagingBoundingBox[3], 780u);
   EXPECT_EQ(h.cupsWidth, 4900u);
   EXPECT_EQ(h.cupsHeight, 6400u);
-  EXPECT_EQ(h.cupsBitsPerPixel, 24u);
-  EXPECT_EQ(h.cupsColorSpace, CUPS_CSPACE_RGB);
+  EXPECT_EQ(h.cupsBitsPerPixel, 8u);
+  EXPECT_EQ(h.cupsColorSpace, CUPS_CSPACE_SW);
   EXPECT_EQ(h.cupsCompression, 2u);  // printer density 3, the middle of 1..5
-  EXPECT_EQ(Integers(h), std::vector<unsigned>({0, 0, 0, 1, 0, 60, 0}));
+  EXPECT_EQ(Integers(h), std::vector<unsigned>({0, 0, 0, 1, 0, 60, 1}));
   EXPECT_EQ(h.cupsMediaType, 0u);
   EXPECT_EQ(h.MediaPosition, kAutoTray);
   EXPECT_EQ(h.Duplex, 0u);

@@ -107,13 +107,16 @@ void RunCompressionThread(const std::vector<Page> &pages, int slots) {
     if (!page.bits.empty()) memcpy(bitmap, page.bits.data(), page.bits.size());
     SetSlotState(slot, kSlotInWork);
     SetSlotBitmap(slot, bitmap);
+    // As the image thread ends: the page compressed into its record, then ready.
+    CompressSlotPage(slot);
     SetSlotState(slot, kSlotReady);
     last = slot;
   }
-  // The end wait: the last page's bitmap has been freed.
+  // The end wait: the last page's slot has been released.
   while (last != nullptr) {
     DWORD ticket = SlotChangeTicket();
-    if (SlotBitmap(last) == nullptr) break;
+    const DWORD state = SlotState(last);
+    if (state != kSlotInWork && state != kSlotReady) break;
     WaitSlotChange(ticket, kPollMs);
   }
   SetJbigThreadExit(TRUE);

@@ -1,6 +1,6 @@
 // Test support for the printer stream: capturing what the filter writes to the
-// printer, and running finished 1-bit pages through the compression thread the
-// way the page loop hands them over.
+// printer, and running finished 1-bit pages through compression and the output
+// thread the way the image threads hand them over.
 #pragma once
 
 #include <cups/raster.h>
@@ -41,8 +41,9 @@ Page RandomPage(uint32_t width, uint32_t height, std::mt19937 *rng);
 // A page with a few filled rectangles, like text.
 Page BlockPage(uint32_t width, uint32_t height, unsigned seed);
 
-// Runs JbigThread over the pages with `slots` slots in use, handing them over in
-// page order, and stops it after the last page has been released.
+// Runs JbigThread over the pages with `slots` slots in use, each page compressed
+// into its slot (CompressSlotPage) and handed over in page order, and stops it
+// after the last page has been released.
 void RunCompressionThread(const std::vector<Page> &pages, int slots);
 
 // A whole job on the printer output: preamble and header block from the first

@@ -13,6 +13,7 @@
 
 #include "driver/job_state.h"
 #include "driver/page_header_check.h"
+#include "driver/raster_input.h"
 #include "filter_process.h"
 #include "test_raster.h"
 
@@ -237,6 +238,87 @@ TEST_F(RasterFixture, StreamEndingInsideAPageLeavesTheMissingLinesWhite) {
   for (DWORD y = 0; y < 4; ++y)
     for (DWORD x = 0; x < 40; ++x) ASSERT_EQ(At(x, y), 0);
   ExpectWhite(0, 4, 32);
+}
+
+namespace {
+
+// Every page of a raster file read through the filter's own read function,
+// as the page loop reads it: with `chunked`, uncompressed lines many at a time.
+struct PagesRead {
+  std::vector<std::vector<BYTE>> bitmaps;
+  std::vector<DWORD> lines;
+  DWORD reads = 0;  // calls of the read function
+};
+
+PagesRead ReadAllPages(const std::string &path, bool chunked) {
+  PagesRead out;
+  int fd = open(path.c_str(), O_RDONLY);
+  EXPECT_GE(fd, 0);
+  RasterInput input;
+  cups_raster_t *ras = OpenRasterInput(&input, fd);
+  EXPECT_NE(ras, nullptr);
+  auto slot = std::make_unique<JobInfo>();
+  while (ras && ReadRasterHeader(&input, ras, &slot->inheader)) {
+    slot->inras = ras;
+    DWORD lines = 0;
+    if (!GetCUPSPageData(slot.get(), &lines, chunked ? &input : nullptr)) break;
+    BYTE *bits = SlotBitmap(slot.get());
+    out.bitmaps.emplace_back(bits, bits + slot->pagesize);
+    out.lines.push_back(lines);
+    free(bits);
+    SetSlotBitmap(slot.get(), nullptr);
+    if (lines < slot->inheader.cupsHeight) break;
+  }
+  out.reads = input.reads;
+  if (ras) cupsRasterClose(ras);
+  close(fd);
+  return out;
+}
+
+}  // namespace
+
+// Lines read many at a time from an uncompressed stream give the pages of lines
+// read one at a time, also when the stream ends anywhere inside a page: the
+// lines that arrived whole are converted, the rest stay white.
+TEST(RasterChunks, ManyLinesAtATimeReadTheSamePagesAsOneAtATimeWhereverTheStreamEnds) {
+  ScratchDir dir;
+  std::vector<testraster::Page> pages;
+  cups_page_header2_t grey = testraster::MakeHeader(1000, 300, 8);
+  grey.cupsColorSpace = CUPS_CSPACE_SW;
+  cups_page_header2_t two = testraster::MakeHeader(700, 200, 24);
+  two.cupsInteger[4] = 1;
+  for (const cups_page_header2_t &h :
+       {grey, testraster::MakeHeader(1000, 250, 24), two, testraster::MakeHeader(333, 90, 8)}) {
+    testraster::Page p = testraster::WhitePage(h);
+    testraster::DrawTextLike(p, h.cupsWidth);
+    testraster::FillRect(p, 10, 20, 50, 30, 220, 10, 10);
+    pages.push_back(p);
+  }
+  const std::string whole = testraster::RasterBytes(pages);
+  ASSERT_EQ(whole.compare(0, 4, "3SaR"), 0) << "an uncompressed stream";
+  // The whole stream, and cuts in each page: inside the first chunk, on a line
+  // boundary, one byte either side of it, and near the page's end.
+  std::vector<size_t> ends = {whole.size()};
+  size_t pageStart = 4;
+  for (const testraster::Page &p : pages) {
+    const size_t data = pageStart + sizeof(cups_page_header2_t);
+    const size_t bpl = p.header.cupsBytesPerLine;
+    for (size_t cut :
+         {size_t{1}, 9 * bpl, 60 * bpl - 1, 60 * bpl, 60 * bpl + 1, p.pixels.size() - 1})
+      ends.push_back(data + cut);
+    pageStart = data + p.pixels.size();
+  }
+  for (size_t end : ends) {
+    const std::string path = dir.File("cut.ras");
+    filtertest::WriteFile(path, whole.substr(0, end));
+    PagesRead one = ReadAllPages(path, false), many = ReadAllPages(path, true);
+    EXPECT_EQ(many.lines, one.lines) << "stream of " << end << " bytes";
+    EXPECT_TRUE(many.bitmaps == one.bitmaps) << "stream of " << end << " bytes";
+    if (end == whole.size()) {
+      EXPECT_EQ(many.bitmaps.size(), pages.size());
+      EXPECT_LT(many.reads * 10, one.reads) << "lines read many at a time";
+    }
+  }
 }
 
 TEST_F(RasterFixture, RefusesAHeaderItCannotReadWithoutTouchingTheStream) {

@@ -103,6 +103,19 @@ TEST(GlobalAlloc, GivesABlockOrNullAndGlobalFreeAlwaysReturnsNull) {
   EXPECT_EQ(GlobalAlloc(0, -1), nullptr);
 }
 
+TEST(GlobalAlloc, PageSizedBlocksStartOnAHugePageBoundaryAndAreWhole) {
+  // A 600-dpi Letter page of one byte per pixel, and the same plus one byte.
+  for (int64_t size : {int64_t{4928} * 6400, int64_t{4928} * 6400 + 1}) {
+    BYTE *p = static_cast<BYTE *>(GlobalAlloc(0, size));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % kHugePageBytes, 0u);
+    memset(p, 0x5A, static_cast<size_t>(size));
+    EXPECT_EQ(p[0], 0x5A);
+    EXPECT_EQ(p[size - 1], 0x5A);
+    free(p);  // the page bitmap's owners release it with free()
+  }
+}
+
 // The log with its switch directory in a scratch place.
 class DebugLog : public ::testing::Test {
  protected:

@@ -61,7 +61,7 @@ void *CancelWatcher(void *) {
   // Every slot wait looks at the flag when it wakes.
   NotifySlotChange();
   // Image threads waiting for their turn go through at once: they leave their
-  // pages unprocessed, which the compression thread drops.
+  // pages unprocessed, which the output thread drops.
   ImageGateClose();
   return nullptr;
 }

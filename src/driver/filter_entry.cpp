@@ -183,7 +183,8 @@ BOOL WaitForFreeSlot(JobInfo *slot, DWORD index) {
 }
 
 // Starts the page's image thread, detached.  If no thread can be started the page
-// is processed here, so that its slot still reaches the compression thread.
+// is processed and compressed here, so that its slot still reaches the output
+// thread.
 void StartImageThread(JobInfo *slot) {
   pthread_attr_t attr;
   pthread_attr_init(&attr);
@@ -201,7 +202,7 @@ void StartImageThread(JobInfo *slot) {
   DbgMsg("main::pthread_create, id = %lu", static_cast<unsigned long>(id));
 }
 
-// While spooling, sends what the compression thread has appended so far: every
+// While spooling, sends what the output thread has appended so far: every
 // page of a one-sided job, whole sheets of a two-sided one after each second page.
 void FlushSpooledPages(FilterRun *run) {
   if (!gSaveToFile.load(std::memory_order_acquire)) return;
@@ -212,7 +213,8 @@ void FlushSpooledPages(FilterRun *run) {
 }
 
 // One page: header check, first-page actions, slot, pixels, image thread.
-void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t *ppd) {
+void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char *argv[],
+              const ppd_file_t *ppd) {
   cups_page_header2_t *h = &run->inheader;
   DbgMsg("Start Page = %u / Copies = %u", run->page, h->NumCopies);
   ReportInfo("Printing page %u", run->page + 1);
@@ -242,6 +244,14 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
   slot->PageThreadId = 0;
   DbgMsg("main::end search buffer index %u!", index);
 
+  // Reading waits while enough pages hold their 8-bit bitmaps: the work, not the
+  // reading, sets the pace, and memory stays bounded.
+  ImageGateReservePage();
+  if (CancelRequested()) {
+    ImageGateReleasePage();
+    return;
+  }
+
   snprintf(slot->jobID, sizeof slot->jobID, "%s", run->jobID);
   slot->PageIndex = run->page;
   slot->inras = ras;
@@ -249,9 +259,10 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
   SetSlotState(slot, kSlotInWork);
   DbgMsg("main::GetCUPSPageData start");
   DWORD linesRead = 0;
-  if (!GetCUPSPageData(slot, &linesRead)) {
+  if (!GetCUPSPageData(slot, &linesRead, input)) {
     DbgMsg("GetCUPSPageData fail!");
     ReportError("Unable to read page %u: its page buffers cannot be allocated", run->page + 1);
+    ImageGateReleasePage();
     SetSlotState(slot, kSlotFree);
     StopJob(run);
     return;
@@ -263,6 +274,7 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
     DbgMsg("main::job cancelled, page %u is not printed", run->page);
     free(SlotBitmap(slot));
     SetSlotBitmap(slot, nullptr);
+    ImageGateReleasePage();
     SetSlotState(slot, kSlotFree);
     return;
   }
@@ -280,23 +292,24 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, char *argv[], const ppd_file_t
   if (JobFailed()) StopJob(run);
 }
 
-// Waits until the compression thread has released the last page handed on.  It
-// takes the pages in order, so then every page is done.  A cancel ends the wait.
+// Waits until the output thread has released the last page handed on.  It takes
+// the pages in order, so then every page is done.  A cancel ends the wait.
 void WaitForLastPage(DWORD pages) {
   const DWORD index = (pages - 1) % static_cast<DWORD>(MaxThreads());
   JobInfo *slot = &gJobRing[index];
   for (;;) {
     DWORD ticket = SlotChangeTicket();
     if (CancelRequested()) break;
-    DbgMsg("main::page %u status %u", index, SlotState(slot));
-    if (SlotBitmap(slot) == nullptr) break;
+    const DWORD state = SlotState(slot);
+    DbgMsg("main::page %u status %u", index, state);
+    if (state != kSlotInWork && state != kSlotReady) break;
     DbgMsg("main::image process page %u not yet...", slot->PageIndex);
     DbgMsg("main::image process page index %u not yet...", index);
     WaitSlotChange(ticket, kPollMs);
   }
 }
 
-// The spooled job's tail, once the compression thread has ended: a blank back
+// The spooled job's tail, once the output thread has ended: a blank back
 // page for an odd two-sided job, the last flush, and the further collated copies.
 // A spool that has failed sends nothing more.
 void FinishSpooledJob(FilterRun *run) {
@@ -313,9 +326,9 @@ void FinishSpooledJob(FilterRun *run) {
   if (run->page > 0) ReplaySpooledCopies(run->bDriverDoCollate, run->bDuplex, run->nCopies);
 }
 
-// After the last page: wait for every page, stop the compression thread, finish
+// After the last page: wait for every page, stop the output thread, finish
 // a spooled job, write the trailer.  After a cancel the pages in flight are
-// dropped: the compression thread ends after the record it may be writing, and
+// dropped: the output thread ends after the record it may be writing, and
 // the trailer follows at once.
 void EndJob(FilterRun *run, pthread_t jbigThread) {
   DbgMsg("main::start wait image thread");
@@ -388,7 +401,7 @@ int FilterMain(int argc, char *argv[]) {
   pthread_t jbigThread;
   int rc = pthread_create(&jbigThread, nullptr, JbigThread, gJobRing);
   if (rc != 0) {
-    ReportError("Unable to start the compression thread: %s", strerror(rc));
+    ReportError("Unable to start the output thread: %s", strerror(rc));
     run->exitStatus = 1;
   } else {
     run->nCopies = 0;
@@ -403,7 +416,7 @@ int FilterMain(int argc, char *argv[]) {
         if (!ReportRasterEnd(&input, ras, run->page)) StopJob(run);
         break;
       }
-      ReadPage(run, ras, argv, ppd);
+      ReadPage(run, ras, &input, argv, ppd);
     }
     EndJob(run, jbigThread);
   }

@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
+
+#include "runtime/debug_log.h"
 
 namespace {
 
@@ -12,8 +15,9 @@ struct Gate {
   std::condition_variable changed;
   bool open = false;
   int limit = 1;
-  int active = 0;  // pages processing now
-  DWORD next = 0;  // the next page in order to admit
+  int active = 0;   // pages at work now
+  DWORD next = 0;   // the next page in order to admit
+  int holding = 0;  // pages holding their 8-bit bitmaps
 };
 
 // Never destroyed: detached image threads may pass the gate while the process
@@ -26,12 +30,20 @@ Gate &TheGate() {
 }  // namespace
 
 int ImageGateSizeFor(long cores) {
-  // One core stays for the compression thread, the one that sets the pace.
-  if (cores <= 2) return 1;
-  return cores > 1024 ? 1023 : static_cast<int>(cores - 1);
+  if (cores < 1) return 1;
+  return cores > 1024 ? 1024 : static_cast<int>(cores);
 }
 
-int ImageGateSize() { return ImageGateSizeFor(sysconf(_SC_NPROCESSORS_ONLN)); }
+int ImageGateSize() {
+  const char *text = getenv("ZELVAR_IMAGE_THREADS");
+  if (text != nullptr && *text != '\0') {
+    char *end = nullptr;
+    const long n = strtol(text, &end, 10);
+    if (*end == '\0' && n >= 1 && n <= 64) return static_cast<int>(n);
+    DbgMsg("ImageGate::ZELVAR_IMAGE_THREADS=%s is not a number from 1 to 64, ignored", text);
+  }
+  return ImageGateSizeFor(sysconf(_SC_NPROCESSORS_ONLN));
+}
 
 void ImageGateOpen(int limit) {
   Gate &g = TheGate();
@@ -41,7 +53,9 @@ void ImageGateOpen(int limit) {
     g.limit = limit < 1 ? 1 : limit;
     g.active = 0;
     g.next = 0;
+    g.holding = 0;
   }
+  DbgMsg("ImageGate::%d pages at work at once", limit < 1 ? 1 : limit);
   g.changed.notify_all();
 }
 
@@ -66,6 +80,22 @@ bool ImageGateEnter(DWORD pageIndex) {
   // The next page may be waiting for its turn.
   g.changed.notify_all();
   return true;
+}
+
+void ImageGateReservePage() {
+  Gate &g = TheGate();
+  std::unique_lock<std::mutex> lock(g.mutex);
+  g.changed.wait(lock, [&g] { return !g.open || g.holding <= g.limit; });
+  if (g.open) ++g.holding;
+}
+
+void ImageGateReleasePage() {
+  Gate &g = TheGate();
+  {
+    std::lock_guard<std::mutex> lock(g.mutex);
+    if (g.holding > 0) --g.holding;
+  }
+  g.changed.notify_all();
 }
 
 void ImageGateLeave(bool counted) {

@@ -1,26 +1,35 @@
-// Admission of image threads to their processing.
+// Admission of image threads to their processing and compression, and of pages
+// to reading.
 //
-// Every page has its own image thread, but only a few may process at once: more
+// Every page has its own image thread, but only a few may work at once: more
 // threads than processors only make all pages in flight finish late together,
-// while the compression thread waits for the first of them.  The gate admits the
-// threads in page order, at most `limit` at a time, so page n is ready before
-// page n + 1 and the encoder can start at once.
+// while the output thread waits for the first of them.  The gate admits the
+// threads in page order, at most `limit` at a time, so page n is usually ready
+// before page n + 1 and the output can go on at once.
 //
-// The gate acts only while a job has opened it.  Unopened, Enter admits at once
-// and nothing is counted, so an image thread can also be run on its own.
+// A page holds its 8-bit bitmap from reading until it is compressed.  The gate
+// also limits those pages to `limit` + 1 (the pages at work and the next one), so
+// that reading never runs far ahead of the work: a page waiting for its turn to
+// be sent holds only its compressed record.
+//
+// The gate acts only while a job has opened it.  Unopened, Enter and ReservePage
+// admit at once and nothing is counted, so an image thread can also be run on its
+// own.
 #pragma once
 
 #include "runtime/win_types.h"
 
-// Threads allowed to process at once on a machine of `cores` processors: one
-// fewer than the cores, so that the compression thread always has a processor,
-// and at least one.
+// Threads allowed to work at once on a machine of `cores` processors: one per
+// processor (each compresses its own page, the output thread only writes), and
+// at least one.
 int ImageGateSizeFor(long cores);
-// ImageGateSizeFor the processors online.
+// The number of image threads that work at once: ZELVAR_IMAGE_THREADS when it
+// holds a number from 1 to 64 (1: one page processed and compressed at a time,
+// in page order), else ImageGateSizeFor the processors online.
 int ImageGateSize();
 
 // Opens the gate for a new job: the next page to admit is page 0, `limit` pages
-// may process at once.
+// may work at once, `limit` + 1 may hold bitmaps.
 void ImageGateOpen(int limit);
 // Closes the gate at the end of a job; waiting threads are let through.
 void ImageGateClose();
@@ -31,3 +40,10 @@ void ImageGateClose();
 // counted, to be handed to ImageGateLeave.
 bool ImageGateEnter(DWORD pageIndex);
 void ImageGateLeave(bool counted);
+
+// The main thread, before it reads a page: waits until fewer than `limit` + 1
+// pages hold bitmaps, and counts the page.  A closed gate (the end of the job, or
+// a cancel) lets it through at once.
+void ImageGateReservePage();
+// The page's bitmap is gone (compressed, or dropped): one more page may be read.
+void ImageGateReleasePage();

@@ -1,10 +1,5 @@
 #include "driver/image_thread.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cstdint>
-
 #include "driver/cancel_signal.h"
 #include "driver/image_gate.h"
 #include "driver/job_state.h"
@@ -13,37 +8,45 @@
 #include "image/crop_scale.h"
 #include "image/halftone.h"
 #include "image/line_art.h"
+#include "output/jbig_thread.h"
 #include "runtime/debug_log.h"
 #include "runtime/status_messages.h"
 #include "runtime/win_helpers.h"
-
-namespace {
-
-// Gives the memory of the bitmap's buffer beyond the finished 1-bit page back to
-// the system.  The buffer keeps its size and address (the bytes there read as 0
-// from now on), but a page waiting for the encoder holds only its 1-bit data.
-void ReleaseUnusedTail(const JobInfo *lpJob) {
-  BYTE *bits = SlotBitmap(lpJob);
-  const size_t used = static_cast<size_t>(lpJob->linebyte) * lpJob->page_height;
-  const long pageBytes = sysconf(_SC_PAGESIZE);
-  if (bits == nullptr || used >= lpJob->pagesize || pageBytes <= 0) return;
-  const uintptr_t page = static_cast<uintptr_t>(pageBytes);
-  const uintptr_t from = (reinterpret_cast<uintptr_t>(bits) + used + page - 1) / page * page;
-  const uintptr_t to = (reinterpret_cast<uintptr_t>(bits) + lpJob->pagesize) / page * page;
-  if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
-}
-
-}  // namespace
 
 bool TakesLineArtPath(const cups_page_header2_t &header) {
   return header.cupsBitsPerPixel == 24 || header.cupsInteger[6] != 0;
 }
 
+void ProcessPageImage(JobInfo *lpJob) {
+  const cups_page_header2_t &header = lpJob->inheader;
+  if (TakesLineArtPath(header)) {
+    // Line art: fitted to the printable area, screened with solid outlines, and
+    // inverted so that a set bit is a printed dot.  Without memory for the fitting
+    // or the line art the page still leaves as a valid 1-bit page, but not as
+    // asked, and the job is failed.
+    const BOOL fitted = ImageCrop(lpJob);
+    const BOOL lineArt = DoBorderQuality(lpJob);
+    DoNegative(lpJob, 0);
+    if (!fitted || !lineArt) {
+      ReportError("Not enough memory to process page %u", lpJob->PageIndex + 1);
+      ReportPageProcessingFailure();
+    }
+  } else {
+    // Halftone: the screen alone, at the padded size; the screen sets its bit on
+    // light pixels, so it is inverted like the line art.
+    ApplyHalftone(lpJob);
+    DoNegative(lpJob, 0);
+  }
+  if (header.cupsInteger[2] != 0) DoMirror(lpJob);
+  // Negative print; in two-colour mode only the black plane, the first half.
+  if (header.cupsInteger[1] != 0) DoNegative(lpJob, header.cupsInteger[4] == 1 ? 1 : 0);
+}
+
 void *ImageProcThread(void *param) {
   JobInfo *lpJob = static_cast<JobInfo *>(param);
-  // Once the slot is marked ready it belongs to the compression thread, which
-  // frees the bitmap and hands the slot back to the reader: everything needed
-  // after the hand-over is taken before it.
+  // Once the slot is marked ready it belongs to the output thread, which frees
+  // the record and hands the slot back to the reader: everything needed after
+  // the hand-over is taken before it.
   const DWORD pageIndex = lpJob->PageIndex;
   const cups_page_header2_t &header = lpJob->inheader;
   DbgMsg("ImageProcThread::image process thread page %u start", pageIndex);
@@ -55,40 +58,26 @@ void *ImageProcThread(void *param) {
   DisplayPageInfo(&header);
   DbgMsg("ImageProcThread::cupsBitsPerPixel %u", header.cupsBitsPerPixel);
   const DWORD start = GetTickCount();
+  const double cpuStart = ThreadCpuSeconds();
 
   if (CancelRequested()) {
-    // The compression thread drops the page unwritten: no work on it.
+    // The output thread drops the page unwritten: no work on it.
     DbgMsg("ImageProcThread::job cancelled, page %u is not processed", pageIndex);
   } else if (SlotBitmap(lpJob) == nullptr) {
     DbgMsg("ImageProcThread::page %u has no bitmap", pageIndex);
   } else {
-    if (TakesLineArtPath(header)) {
-      // Line art: fitted to the printable area, screened with solid outlines, and
-      // inverted so that a set bit is a printed dot.  Without memory for the fitting
-      // or the line art the page still leaves as a valid 1-bit page, but not as
-      // asked, and the job is failed.
-      const BOOL fitted = ImageCrop(lpJob);
-      const BOOL lineArt = DoBorderQuality(lpJob);
-      DoNegative(lpJob, 0);
-      if (!fitted || !lineArt) {
-        ReportError("Not enough memory to process page %u", pageIndex + 1);
-        ReportPageProcessingFailure();
-      }
-    } else {
-      // Halftone: the screen alone, at the padded size; the screen sets its bit on
-      // light pixels, so it is inverted like the line art.
-      ApplyHalftone(lpJob);
-      DoNegative(lpJob, 0);
-    }
-    if (header.cupsInteger[2] != 0) DoMirror(lpJob);
-    // Negative print; in two-colour mode only the black plane, the first half.
-    if (header.cupsInteger[1] != 0) DoNegative(lpJob, header.cupsInteger[4] == 1 ? 1 : 0);
-    ReleaseUnusedTail(lpJob);
+    ProcessPageImage(lpJob);
   }
 
-  // The page's processing time, for the benchmark's reckoning of the work.
-  DbgMsg("ImageProcThread::page %u processed, using %f sec", pageIndex,
-         (GetTickCount() - start) / 1000.0);
+  // The page's processing time and processor time, for the benchmark's
+  // reckoning of the work.
+  DbgMsg("ImageProcThread::page %u processed, using %f sec, cpu %f sec", pageIndex,
+         (GetTickCount() - start) / 1000.0, ThreadCpuSeconds() - cpuStart);
+  // Compressed here, on the page's own thread with its own encoder state, while
+  // other pages are processed and compressed on theirs; the output thread sends
+  // the records in page order.  The bitmap is freed, so one more page may be read.
+  CompressSlotPage(lpJob);
+  ImageGateReleasePage();
   // Out of the gate before the hand-over: once the last page is ready, no image
   // thread is inside it any more.
   ImageGateLeave(admitted);

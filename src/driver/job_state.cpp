@@ -81,6 +81,8 @@ void InitJobState(JobInfo *ring) {
     ring[i].lpbuf.store(nullptr, std::memory_order_relaxed);
     ring[i].finish.store(kSlotFree, std::memory_order_relaxed);
     ring[i].PageThreadId = 0;
+    ring[i].lprecord = nullptr;
+    ring[i].bRecordFailed = FALSE;
   }
   count_bytes = 0;
   gOutputSize = 0;

@@ -1,11 +1,14 @@
 // Page slots and the job state the filter's threads share.
 //
-// A page travels from the main thread (raster reading) to its image thread and on
-// to the compression thread inside a JobInfo slot.  Ownership passes only through
-// the slot's `finish` and `lpbuf` values: every store of them is a release that
-// publishes what the storing thread wrote before, every load an acquire.  Each
-// store also wakes the threads waiting in WaitSlotChange, so a hand-over costs
-// microseconds instead of a poll interval.
+// A page travels from the main thread (raster reading) to its image thread, which
+// processes and compresses it, and on to the output thread, which sends the page
+// records in page order, inside a JobInfo slot.  The slot holds the page's 8-bit
+// bitmap (`lpbuf`) from reading until it is compressed, then its finished page
+// record (`lprecord`) until it is sent.  Ownership passes only through the slot's
+// `finish` and `lpbuf` values: every store of them is a release that publishes
+// what the storing thread wrote before, every load an acquire.  Each store also
+// wakes the threads waiting in WaitSlotChange, so a hand-over costs microseconds
+// instead of a poll interval.
 #pragma once
 
 #include <cups/raster.h>
@@ -16,13 +19,15 @@
 
 #include "runtime/win_types.h"
 
+struct JbigOutputArea;
+
 constexpr int kSlotCount = 30;  // slots in the ring; gMAX_THREAD of them are used
 constexpr DWORD kPollMs = 300;  // longest pause between two looks of a wait
 
 // finish values
-constexpr DWORD kSlotFree = 0;
-constexpr DWORD kSlotInWork = 1;
-constexpr DWORD kSlotReady = 2;
+constexpr DWORD kSlotFree = 0;    // no page: the main thread may fill the slot
+constexpr DWORD kSlotInWork = 1;  // read, processed and compressed
+constexpr DWORD kSlotReady = 2;   // compressed: the record waits for its turn
 constexpr DWORD kSlotEndMark = 3;
 
 struct JobInfo {
@@ -39,11 +44,17 @@ struct JobInfo {
   std::atomic<DWORD> finish;
   pthread_t PageThreadId;
   DWORD writebytes;
+  // The finished page record, set by the image thread before it marks the slot
+  // ready, freed by the output thread before it marks it free.  Null in a ready
+  // slot when the page was not compressed: bRecordFailed then says whether it
+  // could not be (the job fails there) or was dropped (cancel, failed output).
+  JbigOutputArea *lprecord;
+  BOOL bRecordFailed;
 };
 
 // Slots in use (1..30); page n lives in slot n % gMAX_THREAD.
 extern std::atomic<int> gMAX_THREAD;
-// Set to 1 by the main thread to stop the compression thread.
+// Set to 1 by the main thread to stop the output thread.
 extern std::atomic<BOOL> gJbigThreadExit;
 
 // Acquire loads and release stores (with a wake-up) of the hand-over fields.
@@ -62,8 +73,8 @@ DWORD SlotChangeTicket();
 void WaitSlotChange(DWORD ticket, DWORD timeoutMs);
 void NotifySlotChange();
 
-// Initialises all 30 slots and the shared counters before the compression
-// thread starts.
+// Initialises all 30 slots and the shared counters before the output thread
+// starts.
 void InitJobState(JobInfo *ring);
 
 // A page that could not be processed as asked (memory ran out in an image

@@ -3,6 +3,7 @@
 #include <errno.h>
 
 #include <cstring>
+#include <string>
 
 #include "driver/cancel_signal.h"
 #include "runtime/debug_log.h"
@@ -30,6 +31,8 @@ ssize_t ReadInput(void *ctx, unsigned char *buffer, size_t bytes) {
     in->endOfInput = TRUE;
     in->headerHitEnd = TRUE;
   }
+  for (ssize_t i = 0; i < n && in->bytesRead + static_cast<uint64_t>(i) < kSyncWordBytes; ++i)
+    in->sync[in->bytesRead + static_cast<uint64_t>(i)] = static_cast<char>(buffer[i]);
   in->bytesRead += static_cast<uint64_t>(n);
   in->headerBytes += static_cast<uint64_t>(n);
   return n;
@@ -104,6 +107,12 @@ RasterEnd RasterInputEnd(const RasterInput *in, const cups_raster_t *ras) {
     return kRasterEndOfJob;
   if (in->headerHitEnd) return kRasterCutInHeader;
   return kRasterBadHeader;
+}
+
+BOOL RasterPixelsUncompressed(const RasterInput *input) {
+  if (input == nullptr || input->bytesRead < kSyncWordBytes) return FALSE;
+  const std::string sync(input->sync, kSyncWordBytes);
+  return sync == "RaSt" || sync == "tSaR" || sync == "RaS3" || sync == "3SaR" ? TRUE : FALSE;
 }
 
 BOOL IsCleanRasterEnd(RasterEnd end) {

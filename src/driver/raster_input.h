@@ -18,6 +18,7 @@
 struct RasterInput {
   int fd = -1;
   uint64_t bytesRead = 0;   // bytes handed to libcups so far
+  char sync[4] = {};        // the stream's first four bytes, its sync word
   DWORD reads = 0;          // calls of the read function
   BOOL endOfInput = FALSE;  // a read found the end of the input
   int readErrno = 0;        // errno of the first failed read; 0 when none failed
@@ -56,6 +57,12 @@ RasterEnd RasterInputEnd(const RasterInput *input, const cups_raster_t *ras);
 
 // TRUE for the two ends of a sound input: after the last page, or no byte at all.
 BOOL IsCleanRasterEnd(RasterEnd end);
+
+// TRUE for a stream whose pixels are not compressed (sync word of version 1 or 3,
+// either byte order).  libcups then reads pixels straight from the read function
+// into the caller's buffer, nothing ahead, so several lines can be asked for at
+// once and the bytes delivered tell how many of them arrived.
+BOOL RasterPixelsUncompressed(const RasterInput *input);
 
 // Logs how the input ended and, unless it ended cleanly, writes an "ERROR:"
 // line naming the page concerned (pagesRead + 1).  TRUE for a clean end, and

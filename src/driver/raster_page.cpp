@@ -1,11 +1,13 @@
 #include "driver/raster_page.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "driver/job_state.h"
 #include "driver/page_header_check.h"
+#include "driver/raster_input.h"
 #include "image/cpu_dispatch.h"
 #include "runtime/debug_log.h"
 #include "runtime/header_value.h"
@@ -17,6 +19,9 @@ struct FreeDeleter {
   void operator()(BYTE *p) const { free(p); }
 };
 using MallocBuffer = std::unique_ptr<BYTE[], FreeDeleter>;
+
+// Bytes of lines asked for at a time from an uncompressed stream.
+constexpr DWORD kReadChunkBytes = 128 * 1024;
 
 // Grey of one source pixel from its three samples.  The weighted sum is at most
 // 25501, so it is formed in 16 bits, where the compiler keeps 16 pixels per
@@ -52,8 +57,9 @@ ZELVAR_CLONES void SplitRedLine(const BYTE *line, DWORD width, DWORD twinColorDi
   }
 }
 
-BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
+BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead, const RasterInput *input) {
   const DWORD start = GetTickCount();
+  const double cpuStart = ThreadCpuSeconds();
   const cups_page_header2_t *h = &lpJob->inheader;
   if (linesRead) *linesRead = 0;
 
@@ -77,12 +83,18 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
 
   const PixelFormat format = PagePixelFormat(h);
   const DWORD linesize = h->cupsBitsPerPixel * lpJob->page_width / 8;
+  const DWORD bytesPerLine = h->cupsBytesPerLine;
+  // An uncompressed stream is read some 128 KB of lines at a time: one read (and
+  // one poll for a cancel) for many lines instead of one for each.
+  const DWORD chunkLines = RasterPixelsUncompressed(input) && bytesPerLine > 0
+                               ? std::max<DWORD>(1, kReadChunkBytes / bytesPerLine)
+                               : 1;
 
-  // The line buffer.  The two-colour split classifies and converts each pixel
-  // straight from it.
-  MallocBuffer block(static_cast<BYTE *>(malloc(linesize)));
+  // The line buffer, for chunkLines lines.  The conversions (the two-colour split
+  // among them) read each line straight from it.
+  MallocBuffer block(static_cast<BYTE *>(malloc(static_cast<size_t>(linesize) * chunkLines)));
   if (!block) {
-    DbgMsg("GetCUPSPageData::line buffer of %u bytes cannot be allocated", linesize);
+    DbgMsg("GetCUPSPageData::line buffer of %u bytes cannot be allocated", linesize * chunkLines);
     return FALSE;
   }
   BYTE *line = block.get();
@@ -95,38 +107,58 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead) {
   DbgMsg("GetCUPSPageData::pagesize = %u bytes", lpJob->pagesize);
   DbgMsg("linesize = %u", linesize);
 
-  BYTE *page = static_cast<BYTE *>(malloc(lpJob->pagesize));
+  BYTE *page = static_cast<BYTE *>(GlobalAlloc(0, lpJob->pagesize));
   if (!page) {
     DbgMsg("GetCUPSPageData::page bitmap of %u bytes cannot be allocated", lpJob->pagesize);
     return FALSE;
   }
-  // Blank paper: the padding right of and below the raster, and lines not received.
-  FillMemory(page, lpJob->pagesize, 255);
   BYTE *RedPage = page + lpJob->pagesize / 2;
 
-  const DWORD bytesPerLine = h->cupsBytesPerLine;
+  const size_t stride = lpJob->linebyte;
+  const size_t padding = stride - h->cupsWidth;
   DWORD y = 0;
-  for (; y < h->cupsHeight; ++y) {
-    unsigned got = cupsRasterReadPixels(lpJob->inras, line, bytesPerLine);
-    if (got != bytesPerLine) {
-      DbgMsg("GetCUPSPageData::raster data ends in line %u of %u (%u of %u bytes read)", y,
-             h->cupsHeight, got, bytesPerLine);
-      break;
+  while (y < h->cupsHeight) {
+    const DWORD asked = std::min(chunkLines, h->cupsHeight - y);
+    const uint64_t before = input ? input->bytesRead : 0;
+    const unsigned got = cupsRasterReadPixels(lpJob->inras, line, bytesPerLine * asked);
+    DWORD whole = asked;
+    if (got != bytesPerLine * asked) {
+      // The stream ended or failed inside these lines.  Uncompressed lines come
+      // straight from the read function, so its byte count says how many arrived
+      // whole; a compressed stream is read one line at a time.
+      whole = chunkLines > 1 ? static_cast<DWORD>(std::min<uint64_t>(
+                                   asked, (input->bytesRead - before) / bytesPerLine))
+                             : 0;
+      DbgMsg("GetCUPSPageData::raster data ends in line %u of %u (%u of %u bytes read)", y + whole,
+             h->cupsHeight, static_cast<unsigned>(input ? input->bytesRead - before : got),
+             bytesPerLine * asked);
     }
-    BYTE *row = page + static_cast<size_t>(lpJob->linebyte) * y;
-    if (twoColour)
-      SplitRedLine(line, h->cupsWidth, TwinColorDiff, row,
-                   RedPage + static_cast<size_t>(lpJob->linebyte) * y);
-    else if (format == PixelFormat::kRgb)
-      ConvertRgbLine(line, h->cupsWidth, row);
-    else if (format == PixelFormat::kBlackInk)
-      ConvertInkLine(line, h->cupsWidth, row);
-    else
-      memcpy(row, line, h->cupsWidth);
+    for (DWORD k = 0; k < whole; ++k, ++y) {
+      const BYTE *from = line + static_cast<size_t>(bytesPerLine) * k;
+      BYTE *row = page + stride * y;
+      BYTE *redRow = RedPage + stride * y;
+      if (twoColour)
+        SplitRedLine(from, h->cupsWidth, TwinColorDiff, row, redRow);
+      else if (format == PixelFormat::kRgb)
+        ConvertRgbLine(from, h->cupsWidth, row);
+      else if (format == PixelFormat::kBlackInk)
+        ConvertInkLine(from, h->cupsWidth, row);
+      else
+        memcpy(row, from, h->cupsWidth);
+      // Blank paper right of the raster.
+      memset(row + h->cupsWidth, 255, padding);
+      if (twoColour) memset(redRow + h->cupsWidth, 255, padding);
+    }
+    if (whole < asked) break;
   }
   if (linesRead) *linesRead = y;
+  // Blank paper below the raster, and in the lines not received (of both planes).
+  const size_t planeRows = twoColour ? lpJob->page_height / 2 : lpJob->page_height;
+  memset(page + stride * y, 255, stride * (planeRows - y));
+  if (twoColour) memset(RedPage + stride * y, 255, stride * (planeRows - y));
   SetSlotBitmap(lpJob, page);
 
+  DbgMsg("GetCUPSPageData::cpu %f sec", ThreadCpuSeconds() - cpuStart);
   DbgMsg("GetCUPSPageData Out, using %f sec, rc = %d", (GetTickCount() - start) / 1000.0, 1);
   return TRUE;
 }

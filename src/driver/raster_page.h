@@ -12,6 +12,7 @@
 #include "runtime/win_types.h"
 
 struct JobInfo;
+struct RasterInput;
 
 // Grey weights of the three samples of a source pixel, in stream order.
 constexpr DWORD av_rRate = 30;
@@ -37,8 +38,10 @@ void SplitRedLine(const BYTE *line, DWORD width, DWORD twinColorDiff, BYTE *blac
 // null, when the header cannot be read safely (see CheckPageHeader) or the
 // buffers cannot be allocated.  A stream that ends inside the page still gives
 // TRUE: the lines not received stay white, and `linesRead` (if given) tells how
-// many whole lines were converted.
-BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead = nullptr);
+// many whole lines were converted.  `input`, the notes of the stream's read
+// function, lets an uncompressed stream be read many lines at a time.
+BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead = nullptr,
+                     const RasterInput *input = nullptr);
 
 // Writes a page header to the diagnostic log, field by field.
 void DisplayPageInfo(const cups_page_header2_t *header);

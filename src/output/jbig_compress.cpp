@@ -10,7 +10,8 @@
 
 namespace {
 
-// Set before the compression thread starts, read by it for every page.
+// Set before the first page is read, read for every page by the image thread
+// that compresses it.
 std::atomic<JbigEncoder> gJbigEncoder{JbigEncoder::kBuiltIn};
 
 void PutBe32(BYTE *p, uint32_t v) {

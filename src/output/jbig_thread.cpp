@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "driver/cancel_signal.h"
 #include "driver/job_state.h"
@@ -33,22 +35,25 @@ BOOL EmitPageRecord(const JbigOutputArea *record) {
 // TRUE when no further page can reach the printer whole.
 BOOL OutputBroken() { return PrinterOutputFailed() || SpoolFailed(); }
 
-// Compresses, frames and emits the page in `slot`.  A cancel that comes while
-// the page is compressed drops it.  A page that cannot be compressed ends the
-// printer output: a job without one of its pages is no longer the job asked
-// for, so no further page goes out and the filter exits with status 1.
-void OutputPage(const JobInfo *slot, BYTE *bitmap, DWORD CurrentPage) {
-  JbigOutputArea record;
-  if (!BuildPageRecord(slot, bitmap, &record)) {
-    FailPrinterOutput("Unable to compress page %u", CurrentPage + 1);
+// The record of page `CurrentPage`, in its turn.  A page that could not be
+// compressed ends the printer output: a job without one of its pages is no longer
+// the job asked for, so no further page goes out and the filter exits with status
+// 1.  A cancel drops the page.
+void SendPageRecord(const JobInfo *slot, DWORD CurrentPage) {
+  const JbigOutputArea *record = slot->lprecord;
+  if (record == nullptr) {
+    // Dropped by its image thread after a cancel or a failed output, which this
+    // thread has seen too; anything else is a page that is missing.
+    if (slot->bRecordFailed || !(CancelRequested() || OutputBroken()))
+      FailPrinterOutput("Unable to compress page %u", CurrentPage + 1);
     return;
   }
-  DbgMsg("JbigThread::page data outsize = %zu", record.size);
+  DbgMsg("JbigThread::page data outsize = %zu", record->size);
   if (CancelRequested()) {
     DbgMsg("JbigThread::job cancelled, page %u is dropped", CurrentPage);
     return;
   }
-  EmitPageRecord(&record);
+  EmitPageRecord(record);
 }
 
 }  // namespace
@@ -67,23 +72,44 @@ BOOL BuildPageRecord(const JobInfo *slot, BYTE *bitmap, JbigOutputArea *record) 
 
   DWORD blackDots = Prnt_CountBlackDots(bitmap, static_cast<long>(ByteNo));
   DWORD tick = GetTickCount();
-  DbgMsg("main::outsize %zu", ByteNo + kPageRecordPrefix);
-  DbgMsg("JbigThread::start");
-  DbgMsg("JbigThread::page_width %u", slot->page_width);
-  DbgMsg("JbigThread::page_height %u", slot->page_height);
+  const double cpuStart = ThreadCpuSeconds();
+  DbgMsg("BuildPageRecord::page %u outsize %zu", slot->PageIndex, ByteNo + kPageRecordPrefix);
+  DbgMsg("BuildPageRecord::page_width %u", slot->page_width);
+  DbgMsg("BuildPageRecord::page_height %u", slot->page_height);
   int64_t TotalOutLen = 0, OutJBGDataTimes = 0;
   int64_t CompressSize =
       Ferrun_JBIGCompression(slot->page_width, slot->page_height, bitmap, record, &TotalOutLen,
                              &OutJBGDataTimes, kJbigOrder, kJbigOptions, 1);
-  DbgMsg("JbigThread::option = %d", kJbigOptions);
-  DbgMsg("JbigThread::Finish, using %f sec", (GetTickCount() - tick) / 1000.0);
-  DbgMsg("JbigThread::CompressSize = %lld", static_cast<long long>(CompressSize));
+  DbgMsg("BuildPageRecord::option = %d", kJbigOptions);
+  DbgMsg("BuildPageRecord::page %u Finish, using %f sec, cpu %f sec", slot->PageIndex,
+         (GetTickCount() - tick) / 1000.0, ThreadCpuSeconds() - cpuStart);
+  DbgMsg("BuildPageRecord::CompressSize = %lld", static_cast<long long>(CompressSize));
   if (CompressSize < 0 || CompressSize > 0xFFFFFFFF) return FALSE;
 
   memcpy(record->data, kPageRecordStart, sizeof kPageRecordStart);
   PJL_WritePageHeader(slot, record->data + sizeof kPageRecordStart,
                       static_cast<DWORD>(CompressSize), blackDots);
   return TRUE;
+}
+
+void CompressSlotPage(JobInfo *slot) {
+  BYTE *bitmap = SlotBitmap(slot);
+  slot->lprecord = nullptr;
+  slot->bRecordFailed = FALSE;
+  if (CancelRequested() || OutputBroken()) {
+    DbgMsg("BuildPageRecord::page %u is not compressed: the job is %s", slot->PageIndex,
+           CancelRequested() ? "cancelled" : "no longer sent");
+  } else {
+    std::unique_ptr<JbigOutputArea> record(new (std::nothrow) JbigOutputArea);
+    if (bitmap != nullptr && record && BuildPageRecord(slot, bitmap, record.get())) {
+      slot->lprecord = record.release();
+    } else {
+      DbgMsg("BuildPageRecord::page %u could not be compressed", slot->PageIndex);
+      slot->bRecordFailed = TRUE;
+    }
+  }
+  free(bitmap);
+  SetSlotBitmap(slot, nullptr);
 }
 
 void *JbigThread(void *param) {
@@ -103,8 +129,7 @@ void *JbigThread(void *param) {
     JobInfo *slot = &ring[index];
     DWORD finish = SlotState(slot);
     DbgMsg("JbigThread::finish = %u", finish);
-    BYTE *bitmap = SlotBitmap(slot);
-    if (bitmap == nullptr || finish != kSlotReady) {
+    if (finish != kSlotReady) {
       WaitSlotChange(ticket, kPollMs);
       continue;
     }
@@ -117,13 +142,14 @@ void *JbigThread(void *param) {
       DbgMsg("JbigThread::job cancelled, pages from %u on are released unwritten", CurrentPage);
       outputStopped = TRUE;
     }
-    if (!outputStopped) OutputPage(slot, bitmap, CurrentPage);
+    if (!outputStopped) SendPageRecord(slot, CurrentPage);
     DbgMsg("JbigThread::free index %u memory", index);
 
-    // The bitmap goes first: main's end wait takes a null lpbuf in the last page's
-    // slot as "every page written".
-    free(bitmap);
-    SetSlotBitmap(slot, nullptr);
+    // The record goes first: main's end wait takes a free slot of the last page
+    // as "every page written".
+    delete slot->lprecord;
+    slot->lprecord = nullptr;
+    slot->bRecordFailed = FALSE;
     SetSlotState(slot, kSlotFree);
     ++CurrentPage;
   }

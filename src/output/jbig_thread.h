@@ -1,5 +1,5 @@
-// The compression and output thread: takes finished pages strictly in page order,
-// compresses them and writes their page records.
+// Page records: each page is compressed on its own image thread, and the output
+// thread sends the finished records strictly in page order.
 #pragma once
 
 #include "output/jbig_compress.h"
@@ -7,11 +7,22 @@
 
 struct JobInfo;
 
-// param: the address of slot 0 of the ring.  Runs until the exit flag is set.
-// While the job is spooled each record is appended to the spool file instead of
-// written.  Once a write to the printer or the spool file has failed it no longer
-// compresses or writes, but still releases every page in order, so the main
-// thread never waits for ever.
+// Compresses the finished 1-bit page in `slot` into its page record, on the
+// calling thread: every page has its own encoder state, so several pages may be
+// compressed at once.  Frees the bitmap (and stores null in `lpbuf`) and leaves
+// the record in the slot's `lprecord` for JbigThread; the caller then marks the
+// slot ready.  A page of a cancelled job, or one that can no longer reach the
+// printer (the output or the spool file failed), is not compressed and leaves no
+// record.  A page that cannot be compressed leaves none either and is marked
+// `bRecordFailed`: the job fails when its turn comes.
+void CompressSlotPage(JobInfo *slot);
+
+// The output thread.  param: the address of slot 0 of the ring.  Runs until the
+// exit flag is set.  Takes the ready slots in page order and sends each record:
+// to the printer, or while the job is spooled to the end of the spool file.
+// Once a write to the printer or the spool file has failed, or a page could not
+// be compressed, it no longer writes, but still releases every page in order, so
+// the main thread never waits for ever.
 void *JbigThread(void *param);
 
 // Builds the page record of the finished page in `slot` (bitmap `bitmap`) in

@@ -1,4 +1,4 @@
-// The spool file of collated and two-sided jobs.  The compression thread appends
+// The spool file of collated and two-sided jobs.  The output thread appends
 // every finished page record to it instead of sending it; the main thread copies
 // records out to the printer in the order the job needs (two-sided sheets back
 // page first) and replays the whole sequence for each further collated copy.
@@ -38,7 +38,7 @@ constexpr DWORD kSpoolEntryHeaderSize = 4;
 // ESC E, the PageHeader and the two bytes of an empty JBIG stripe.
 constexpr DWORD kBlankPageRecordSize = 36;
 
-// TRUE while the job is spooled: the compression thread appends instead of
+// TRUE while the job is spooled: the output thread appends instead of
 // writing to the printer.
 extern std::atomic<BOOL> gSaveToFile;
 

@@ -1,6 +1,8 @@
 #include "runtime/win_helpers.h"
 
+#include <sys/mman.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -40,7 +42,15 @@ BOOL DeleteFile(const char *fname) { return remove(fname) == 0 ? TRUE : FALSE; }
 
 HGLOBAL GlobalAlloc(int, int64_t msize) {
   if (msize < 0) return nullptr;
-  return malloc(static_cast<size_t>(msize));
+  const size_t size = static_cast<size_t>(msize);
+  if (size < kHugePageBytes) return malloc(size);
+  // A page-sized block on huge pages where the system offers them: a 30 MB page
+  // then costs some fifteen page faults instead of thousands, which on a
+  // virtual machine take longer than the page's whole processing.
+  void *block = nullptr;
+  if (posix_memalign(&block, kHugePageBytes, size) != 0) return nullptr;
+  madvise(block, size / kHugePageBytes * kHugePageBytes, MADV_HUGEPAGE);
+  return block;
 }
 
 HGLOBAL GlobalFree(HGLOBAL hmem) {
@@ -75,6 +85,12 @@ DWORD GetTickCount() {
   struct timeval tv;
   gettimeofday(&tv, nullptr);
   return TickCountOf(tv.tv_sec, tv.tv_usec);
+}
+
+double ThreadCpuSeconds() {
+  struct timespec ts;
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0.0;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 WORD GetBMPBytesPerLine(LONG bitcolor, LONG width) {

@@ -1,6 +1,7 @@
 // Windows-style memory, timing, file and allocation helpers on top of POSIX.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/win_types.h"
@@ -11,6 +12,10 @@ void MoveMemory(void *dest, const void *src, DWORD count);
 void CopyMemory(void *dest, const void *src, DWORD count);
 void Sleep(DWORD msec);
 BOOL DeleteFile(const char *fname);
+// A block of msize bytes (null for a negative size or when memory is short),
+// released with GlobalFree or free().  Blocks of kHugePageBytes or more start on
+// a huge-page boundary and are offered to the system for huge pages.
+constexpr size_t kHugePageBytes = size_t{2} << 20;
 HGLOBAL GlobalAlloc(int dummy, int64_t msize);
 HGLOBAL GlobalFree(HGLOBAL hmem);
 uint64_t getTotalSystemMemory();
@@ -20,4 +25,7 @@ int str2Int(const char *string);
 DWORD GetTickCount();
 // The reading GetTickCount gives for a wall-clock time.
 DWORD TickCountOf(int64_t sec, int64_t usec);
+// Processor time the calling thread has used, in seconds: a step's own work,
+// without the time it waited for input or for a processor.
+double ThreadCpuSeconds();
 WORD GetBMPBytesPerLine(LONG bitcolor, LONG width);

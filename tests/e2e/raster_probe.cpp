@@ -1,18 +1,46 @@
 // zelvar-raster-probe: a stand-in for rastertoZelvar at the end of a real CUPS
 // filter chain.  It reads the raster the chain delivers and writes, instead of a
 // printer job, a plain report of what it received: its arguments, the job
-// options, and for every page the header fields that carry the printer's
-// settings, the number of inked pixels, their mean position across the page (in
-// thousandths of the width) and the number of red pixels.  The end-to-end suite prints through
+// options, the raster stream's sync word (which says whether the stream is
+// compressed), and for every page the header fields that carry the printer's
+// settings, the commonest value of a pixel's first sample (the paper's), the
+// number of inked pixels, their mean position across the page (in thousandths of
+// the width) and the number of red pixels.  The end-to-end suite prints through
 // it to see which header fields each PPD choice produces in practice.
 #include <cups/cups.h>
 #include <cups/raster.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+// Reads the raster stream through libcups while keeping its first four bytes,
+// the sync word, for the report.
+struct SyncKeeper {
+  int fd;
+  char sync[5];
+  size_t kept;
+};
+
+static ssize_t ReadKeepingSync(void *ctx, unsigned char *buffer, size_t bytes) {
+  SyncKeeper *k = static_cast<SyncKeeper *>(ctx);
+  ssize_t n;
+  do n = read(k->fd, buffer, bytes);
+  while (n < 0 && errno == EINTR);
+  for (ssize_t i = 0; n > 0 && i < n && k->kept < 4; ++i) k->sync[k->kept++] = buffer[i];
+  return n;
+}
+
+// The commonest first sample of the page's pixels: the paper's value.
+static unsigned PaperSample(const std::vector<unsigned long long> &counts) {
+  unsigned best = 0;
+  for (unsigned v = 1; v < counts.size(); ++v)
+    if (counts[v] > counts[best]) best = v;
+  return best;
+}
 
 // Counts the pixels of a line that carry ink (a K sample above half, an RGB or
 // grey sample below half) and adds up their x positions.
@@ -64,14 +92,20 @@ int main(int argc, char **argv) {
   printf("PPD=%s\n", ppd ? ppd : "");
   fprintf(stderr, "DEBUG: zelvar-raster-probe started, options: %s\n", argv[5]);
 
-  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  SyncKeeper keeper = {fd, {}, 0};
+  cups_raster_t *ras = cupsRasterOpenIO(ReadKeepingSync, &keeper, CUPS_RASTER_READ);
+  printf("sync=%s\n", keeper.sync);
   cups_page_header2_t h;
   unsigned page = 0;
   while (ras && cupsRasterReadHeader2(ras, &h)) {
     std::vector<unsigned char> line(h.cupsBytesPerLine);
+    std::vector<unsigned long long> firstSamples(256);
+    const unsigned pixelBytes = h.cupsBitsPerPixel >= 8 ? h.cupsBitsPerPixel / 8 : 1;
     unsigned long long inked = 0, sumX = 0, red = 0;
     for (unsigned y = 0; y < h.cupsHeight; ++y) {
       if (cupsRasterReadPixels(ras, line.data(), h.cupsBytesPerLine) != h.cupsBytesPerLine) break;
+      for (unsigned x = 0; x < h.cupsWidth && (x + 1) * pixelBytes <= line.size(); ++x)
+        ++firstSamples[line[x * pixelBytes]];
       CountInk(h, line, inked, sumX);
       red += RedPixels(h, line);
     }
@@ -81,14 +115,14 @@ int main(int argc, char **argv) {
         "cupsColorSpace=%u cupsColorOrder=%u cupsCompression=%u cupsMediaType=%u "
         "MediaType=%s MediaPosition=%u Duplex=%u Tumble=%u Collate=%u NumCopies=%u "
         "Orientation=%u MirrorPrint=%u NegativePrint=%u "
-        "cupsInteger=%u,%u,%u,%u,%u,%u inked=%llu inkx=%llu red=%llu\n",
+        "cupsInteger=%u,%u,%u,%u,%u,%u,%u paper=%u inked=%llu inkx=%llu red=%llu\n",
         page, h.HWResolution[0], h.HWResolution[1], h.PageSize[0], h.PageSize[1],
         h.ImagingBoundingBox[0], h.ImagingBoundingBox[1], h.ImagingBoundingBox[2],
         h.ImagingBoundingBox[3], h.cupsWidth, h.cupsHeight, h.cupsBitsPerPixel, h.cupsBitsPerColor,
         h.cupsColorSpace, h.cupsColorOrder, h.cupsCompression, h.cupsMediaType, h.MediaType,
         h.MediaPosition, h.Duplex, h.Tumble, h.Collate, h.NumCopies, h.Orientation, h.MirrorPrint,
         h.NegativePrint, h.cupsInteger[0], h.cupsInteger[1], h.cupsInteger[2], h.cupsInteger[3],
-        h.cupsInteger[4], h.cupsInteger[5], inked,
+        h.cupsInteger[4], h.cupsInteger[5], h.cupsInteger[6], PaperSample(firstSamples), inked,
         inked && h.cupsWidth ? sumX * 1000 / inked / h.cupsWidth : 0, red);
     fprintf(stderr, "PAGE: %u 1\n", page + 1);
     ++page;

@@ -56,6 +56,9 @@ arg() {
 pages() {
   sed -n 's/^pages=//p' "$REPORT"
 }
+sync_word() {
+  sed -n 's/^sync=//p' "$REPORT"
+}
 
 probe defaults
 check "the filter is the last of pdftopdf, gstoraster, rastertoZelvar" \
@@ -67,36 +70,43 @@ check "600 dpi" eq "$(field 0 HWResolution)" 600,600
 check "Letter" eq "$(field 0 PageSize)" 612,792
 check "raster covers the printable area" eq "$(field 0 ImagingBoundingBox)" 12,12,600,780
 check "4900 x 6400 pixels" eq "$(field 0 cupsWidth)x$(field 0 cupsHeight)" 4900x6400
-check "24-bit RGB (line-art path)" eq "$(field 0 cupsBitsPerPixel)/$(field 0 cupsColorSpace)" 24/1
-check "uncompressed raster, density 3 in cupsCompression" eq "$(field 0 cupsCompression)" 2
+check "8-bit white-based grey (SW)" eq "$(field 0 cupsBitsPerPixel)/$(field 0 cupsBitsPerColor)/$(field 0 cupsColorSpace)" 8/8/18
+check "... with the line-art mark in cupsInteger[6]" eq "$(field 0 cupsInteger | cut -d, -f7)" 1
+check "... where the paper is 255" eq "$(field 0 paper)" 255
+check "... in one sample per pixel" eq "$(field 0 cupsColorOrder)" 0
+check "uncompressed raster stream (version 3 sync word)" sh -c "case '$(sync_word)' in RaS3 | 3SaR) true ;; *) false ;; esac"
+check "density 3 in cupsCompression" eq "$(field 0 cupsCompression)" 2
 check "plain paper" eq "$(field 0 cupsMediaType)" 0
 check "automatic tray" eq "$(field 0 MediaPosition)" 250
 check "one-sided" eq "$(field 0 Duplex)/$(field 0 Tumble)" 0/0
-check "cupsInteger defaults: scale full-bleed pages, red margin 60" \
-  eq "$(field 0 cupsInteger)" 0,0,0,1,0,60
+check "cupsInteger defaults: scale full-bleed pages, red margin 60, line art" \
+  eq "$(field 0 cupsInteger)" 0,0,0,1,0,60,1
 check "pdftopdf leaves the orientation at 0" eq "$(field 0 Orientation)" 0
-check "the red square arrives red" ge "$(field 1 red)" 500000
 plain_inkx=$(field 0 inkx)
 plain_inked=$(field 0 inked)
 
 probe halftone-300dpi -o PrintMode=Halftone -o Resolution=300dpi
 check "8-bit black (halftone path)" eq "$(field 0 cupsBitsPerPixel)/$(field 0 cupsColorSpace)" 8/3
+check "no line-art mark" eq "$(field 0 cupsInteger | cut -d, -f7)" 0
+check "paper is 0 in black" eq "$(field 0 paper)" 0
 check "300 dpi" eq "$(field 0 HWResolution)" 300,300
 check "2450 x 3200 pixels" eq "$(field 0 cupsWidth)x$(field 0 cupsHeight)" 2450x3200
 
 probe black-red -o PrintMode=BlackRed -o RedLevel=Narrow
 check "24-bit RGB" eq "$(field 1 cupsBitsPerPixel)/$(field 1 cupsColorSpace)" 24/1
-check "two-colour mode, red margin 100" eq "$(field 1 cupsInteger)" 0,0,0,1,1,100
+check "two-colour mode, red margin 100, no line-art mark (24 bits take that path)" \
+  eq "$(field 1 cupsInteger)" 0,0,0,1,1,100,0
+check "paper is 255" eq "$(field 1 paper)" 255
 check "the red square arrives red" ge "$(field 1 red)" 500000
 
 probe light-economy -o Density=1 -o TonerSave=True
 check "density 1 in cupsCompression 0" eq "$(field 0 cupsCompression)" 0
-check "toner saving in cupsInteger[0]" eq "$(field 0 cupsInteger)" 1,0,0,1,0,60
+check "toner saving in cupsInteger[0]" eq "$(field 0 cupsInteger)" 1,0,0,1,0,60,1
 
 probe effects -o Density=5 -o Negative=True -o MirrorImage=True -o FullBleedFit=Crop \
   -o MediaType=Envelope -o InputSlot=Manual
 check "density 5 in cupsCompression 4" eq "$(field 0 cupsCompression)" 4
-check "negative, mirror, crop in cupsInteger" eq "$(field 0 cupsInteger)" 0,1,1,0,0,60
+check "negative, mirror, crop in cupsInteger" eq "$(field 0 cupsInteger)" 0,1,1,0,0,60,1
 check "nothing upstream inverts the page" eq "$(field 0 inked)" "$plain_inked"
 check "nothing upstream mirrors the page" eq "$(field 0 inkx)" "$plain_inkx"
 check "envelope" eq "$(field 0 cupsMediaType)" 7
@@ -104,7 +114,7 @@ check "manual feed tray" eq "$(field 0 MediaPosition)" 2
 
 probe ipp-mirror -o mirror
 check "the IPP mirror option is done by pdftopdf, not in cupsInteger[2]" \
-  eq "$(field 0 cupsInteger)" 0,0,0,1,0,60
+  eq "$(field 0 cupsInteger)" 0,0,0,1,0,60,1
 check "pdftopdf mirrored the page" sh -c "[ $(field 0 inkx) -gt $((1000 - plain_inkx - 10)) ] &&
                                           [ $(field 0 inkx) -lt $((1000 - plain_inkx + 10)) ]"
 
