@@ -1,9 +1,10 @@
 #!/bin/sh
 # Installs the dependencies, then builds and runs every test three times: plain,
 # under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer,
-# runs each fuzz target for $ZELVAR_FUZZ_SECONDS (default 60) seconds, and last
-# runs the demo.  Any sanitizer report, fuzzing finding or failed demo fails the
-# run.
+# runs each fuzz target for $ZELVAR_FUZZ_SECONDS (default 60) seconds, builds and
+# tests the Debian package (scripts/package-test.sh), and last runs the demo.
+# Any sanitizer report, fuzzing finding, package failure or failed demo fails
+# the run.
 set -e
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -40,6 +41,16 @@ done
 
 echo "== fuzzing"
 scripts/fuzz.sh "${ZELVAR_FUZZ_SECONDS:-60}"
+
+# The Debian package, where the packaging tools are (install-deps puts them
+# there): built once, checked with lintian, installed, printed through a private
+# cupsd, upgraded, purged (about two minutes).  It skips (77) when not root.
+if command -v dpkg-buildpackage >/dev/null 2>&1; then
+  echo "== package"
+  package_status=0
+  scripts/package-test.sh || package_status=$?
+  [ "$package_status" -eq 0 ] || [ "$package_status" -eq 77 ] || exit "$package_status"
+fi
 
 # The README's first command must print the sample cleanly, and must say so when
 # it cannot: with a queue whose filter is missing it has to fail.
