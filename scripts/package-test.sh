@@ -29,6 +29,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 . "$src/tests/e2e/cupsd_env.sh"
 . "$src/tests/e2e/e2e_common.sh"
 . "$src/tests/e2e/inspect_job.sh"
+. "$src/tests/e2e/app_env.sh"
 . "$src/tests/e2e/app_jobs.sh"
 
 PKG=printer-driver-zelvar
@@ -91,14 +92,21 @@ version=$(dpkg-parsechangelog -l "$work/src/debian/changelog" -S Version)
 arch=$(dpkg --print-architecture)
 (cd "$work/src" && dpkg-checkbuilddeps) >"$work/builddeps.log" 2>&1 ||
   { show "$work/builddeps.log"; fail "debian/control's build dependencies are not installed (scripts/install-deps.sh)"; }
-started=$(date +%s)
-(cd "$work/src" && dpkg-buildpackage -us -uc) >"$work/build.log" 2>&1
-rc=$?
-echo "        (built in $(($(date +%s) - started)) s)"
-check "dpkg-buildpackage succeeds" eq "$rc" 0 || show "$work/build.log"
-[ "$rc" -eq 0 ] || exit 1
+# build_package VERSION LOG DPKG-BUILDPACKAGE-ARGS...: builds in the copy, stops
+# the test when that fails.
+build_package() {
+  _version=$1 _log=$2
+  shift 2
+  _started=$(date +%s)
+  (cd "$work/src" && dpkg-buildpackage "$@") >"$_log" 2>&1
+  _rc=$?
+  echo "        (built in $(($(date +%s) - _started)) s)"
+  check "dpkg-buildpackage succeeds" eq "$_rc" 0 || show "$_log"
+  [ "$_rc" -eq 0 ] || exit 1
+  check "it made $PKG $_version" test -f "$work/${PKG}_${_version}_$arch.deb"
+}
+build_package "$version" "$work/build.log" -us -uc
 deb1=$work/${PKG}_${version}_$arch.deb
-check "it made $PKG ${version}" test -f "$deb1"
 check "the build checked that its filter prints (tests/built_filter_check.sh)" \
   grep -qx '[1-9][0-9]* passed, 0 failed' "$work/build.log"
 # dpkg-buildpackage writes into the parent of the tree it builds: the scratch
@@ -124,14 +132,8 @@ e2e_case "build: the upgrade, $version2 (dpkg-buildpackage -us -uc -b -nc)"
   printf ' -- %s  %s\n\n' "$(dpkg-parsechangelog -l "$work/src/debian/changelog" -S Maintainer)" "$(date -R)"
   cat "$work/src/debian/changelog"
 } >"$work/changelog" && cp "$work/changelog" "$work/src/debian/changelog"
-started=$(date +%s)
-(cd "$work/src" && dpkg-buildpackage -us -uc -b -nc) >"$work/build2.log" 2>&1
-rc=$?
-echo "        (built in $(($(date +%s) - started)) s)"
-check "dpkg-buildpackage succeeds" eq "$rc" 0 || show "$work/build2.log"
-[ "$rc" -eq 0 ] || exit 1
+build_package "$version2" "$work/build2.log" -us -uc -b -nc
 deb2=$work/${PKG}_${version2}_$arch.deb
-check "it made $PKG ${version2}" test -f "$deb2"
 chmod 0644 "$work"/*.deb
 
 # ---------------------------------------------------------------------------
@@ -271,7 +273,7 @@ e2e_case "the installed Printer Application, as its unit runs it"
 exec_start=$(sed -n 's/^ExecStart=//p' "$UNIT")
 check "the unit runs the installed application's server" contains "$exec_start" \
   "/usr/bin/zelvar-printer-app server"
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(app_free_port)
 base=ipp://127.0.0.1:$port
 # The unit's command (root's state, spool and socket; the filter it was built
 # for), on the loopback address, with no system bus for DNS-SD announcements.
@@ -279,22 +281,7 @@ base=ipp://127.0.0.1:$port
 env -u ZELVAR_FILTER_PATH DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-bus" \
   $exec_start -o listen-hostname=127.0.0.1 -o server-port="$port" >"$work/app.out" 2>&1 &
 app_pid=$!
-cat >"$work/ready.test" <<'TEST'
-{
-	OPERATION Get-System-Attributes
-	GROUP operation-attributes-tag
-	ATTR charset attributes-charset utf-8
-	ATTR naturalLanguage attributes-natural-language en
-	ATTR uri system-uri $uri
-	STATUS successful-ok
-}
-TEST
-i=0
-until ipptool -T 2 "$base/ipp/system" "$work/ready.test" >/dev/null 2>&1; do
-  i=$((i + 1))
-  if [ $i -gt 100 ] || ! kill -0 "$app_pid" 2>/dev/null; then show "$work/app.out"; fail "the server did not start"; fi
-  sleep 0.1
-done
+app_wait_ready "$base" "$app_pid" "$work" || { show "$work/app.out"; fail "the server did not start"; }
 mkdir "$work/app-out"
 /usr/bin/zelvar-printer-app add -u "$base/ipp/system" -d zelvar -m zelvar -v "file://$work/app-out" \
   >"$work/app-add.log" 2>&1 || { show "$work/app-add.log"; fail "cannot add a printer"; }
