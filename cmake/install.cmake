@@ -1,5 +1,5 @@
-# Install rules for the driver (filter, PPD, inspector); the Printer
-# Application's are in printer_app.cmake.
+# Install rules for the driver (filter, PPD, inspector, their manual pages); the
+# Printer Application's are in printer_app.cmake.
 #
 # CUPS runs filters named in a PPD from its own filter directory only
 # (`cups-config --serverbin`/filter, an absolute path whatever the prefix), and
@@ -52,6 +52,12 @@ install(FILES ${CMAKE_SOURCE_DIR}/ppd/zelvar.ppd
 install(TARGETS zelvar-inspect
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   PERMISSIONS ${_zelvar_program_permissions})
+install(FILES ${CMAKE_SOURCE_DIR}/man/rastertoZelvar.8
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man8
+  PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+install(FILES ${CMAKE_SOURCE_DIR}/man/zelvar-inspect.1
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+  PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 # An installed filter that cupsd would refuse is worth a word at install time.
 install(CODE "
@@ -67,5 +73,5 @@ if(BUILD_TESTING)
   add_test(NAME install_puts_filter_ppd_and_inspector_where_cups_finds_them
     COMMAND sh ${CMAKE_SOURCE_DIR}/tests/install_layout_test.sh
             ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${ZELVAR_CUPS_FILTER_DIR} ${_zelvar_ppd_full_dir}
-            ${CMAKE_INSTALL_FULL_BINDIR} ${_zelvar_unit_full_dir})
+            ${CMAKE_INSTALL_FULL_BINDIR} ${_zelvar_unit_full_dir} ${CMAKE_INSTALL_FULL_MANDIR})
 endif()

@@ -37,6 +37,9 @@ endif()
 install(TARGETS zelvar-printer-app
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   PERMISSIONS ${_zelvar_program_permissions})
+install(FILES ${CMAKE_SOURCE_DIR}/man/zelvar-printer-app.1
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+  PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(CODE "
   set(ZELVAR_APP_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/zelvar-printer-app\")
   configure_file(\"${CMAKE_SOURCE_DIR}/src/printer_app/zelvar-printer-app.service.in\"

@@ -1,9 +1,10 @@
 #!/bin/sh
 # Installs the dependencies, then builds and runs the tests three times: plain,
 # under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer,
-# runs each fuzz target for $ZELVAR_FUZZ_SECONDS (default 30) seconds, and last
-# runs the demo.  Any sanitizer report, fuzzing finding or failed demo fails the
-# run.
+# runs each fuzz target for $ZELVAR_FUZZ_SECONDS (default 30) seconds, builds and
+# tests the Debian package (scripts/package-test.sh), and last runs the demo.
+# Any sanitizer report, fuzzing finding, package failure or failed demo fails
+# the run.
 #
 # Each build runs the suites where they can find something the others cannot:
 # the end-to-end suites (a private cupsd printing PDFs) run in the
@@ -51,6 +52,16 @@ done
 
 echo "== fuzzing"
 scripts/fuzz.sh "${ZELVAR_FUZZ_SECONDS:-30}"
+
+# The Debian package, where the packaging tools are (install-deps puts them
+# there): built once, checked with lintian, installed, printed through a private
+# cupsd, upgraded, purged (about two minutes).  It skips (77) when not root.
+if command -v dpkg-buildpackage >/dev/null 2>&1; then
+  echo "== package"
+  package_status=0
+  scripts/package-test.sh || package_status=$?
+  [ "$package_status" -eq 0 ] || [ "$package_status" -eq 77 ] || exit "$package_status"
+fi
 
 # The README's first command must print the sample cleanly, and must say so when
 # it cannot: with a queue whose filter is missing it has to fail.

@@ -3,10 +3,10 @@
 # and the inspector land where CUPS and the user look for them, with the modes
 # cupsd accepts, and that the installed PPD passes cupstestppd with the installed
 # filter in place; and that the Printer Application and its systemd unit go where
-# the system finds them.
-#   install_layout_test.sh BUILD_DIR SOURCE_DIR FILTER_DIR PPD_DIR BIN_DIR UNIT_DIR
+# the system finds them; and the manual pages of all three.
+#   install_layout_test.sh BUILD_DIR SOURCE_DIR FILTER_DIR PPD_DIR BIN_DIR UNIT_DIR MAN_DIR
 set -u
-build=$1 src=$2 filterdir=$3 ppddir=$4 bindir=$5 unitdir=$6
+build=$1 src=$2 filterdir=$3 ppddir=$4 bindir=$5 unitdir=$6 mandir=$7
 root=$(mktemp -d "${TMPDIR:-/tmp}/zelvar-install.XXXXXX")
 trap 'rm -rf "$root"' EXIT
 passed=0 failed=0
@@ -51,9 +51,19 @@ check "the unit starts the installed application's server" \
 if command -v systemd-analyze >/dev/null 2>&1; then
   check "systemd-analyze verifies the unit" \
     sh -c "sed 's|^ExecStart=[^ ]*|ExecStart=$app|' '$unit' >'$root/zelvar-printer-app.service' &&
-           systemd-analyze verify '$root/zelvar-printer-app.service' >'$root/verify.log' 2>&1 ||
+           MANPATH='$root$mandir' systemd-analyze verify '$root/zelvar-printer-app.service' >'$root/verify.log' 2>&1 ||
            { cat '$root/verify.log'; false; }"
 fi
+for page in man8/rastertoZelvar.8 man1/zelvar-inspect.1 man1/zelvar-printer-app.1; do
+  check "the manual page $page is in $mandir, mode 644" mode_is "$root$mandir/$page" 644
+  # man's own check: groff warnings about the page's markup, and its NAME line.
+  check "... man formats it without warnings" sh -c "
+    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l '$root$mandir/$page' 2>&1 >/dev/null | tee '$root/man.log';
+    test ! -s '$root/man.log'"
+  # lexgrog reads the whatis entry as mandb and apropos will.
+  check "... its whatis entry names it" sh -c "
+    lexgrog '$root$mandir/$page' | grep -q ': \"$(basename "$page" | sed 's/[.][18]$//') - '"
+done
 case $ppddir in
   */share/ppd/*) ok=1 ;;
   *) ok=0 ;;

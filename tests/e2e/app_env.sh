@@ -9,6 +9,8 @@
 #     It announces nothing on the network: its DNS-SD client finds no system bus.
 #     As root the server runs as the unprivileged user lp, the way a per-user
 #     application runs, so that nothing of it lands in the system's directories.
+# app_wait_ready URI-BASE PID DIR
+#     waits until a server started otherwise answers (see below).
 # app_cmd SUB-COMMAND [ARGS]...
 #     runs one of the application's sub-commands as the server's user.  Give
 #     them the server's URI (-u): one that cannot reach the server on its domain
@@ -45,6 +47,29 @@ app_free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
+# app_wait_ready URI-BASE PID DIR: waits up to 15 s until the server PID answers
+# on URI-BASE (DIR gets the ipptool test); fails when it stops or never answers.
+app_wait_ready() {
+  cat >"$3/ready.test" <<'TEST'
+{
+	NAME "the server answers"
+	OPERATION Get-System-Attributes
+	GROUP operation-attributes-tag
+	ATTR charset attributes-charset utf-8
+	ATTR naturalLanguage attributes-natural-language en
+	ATTR uri system-uri $uri
+	STATUS successful-ok
+}
+TEST
+  _i=0
+  while [ $_i -lt 150 ] && kill -0 "$2" 2>/dev/null; do
+    ipptool -T 2 "$1/ipp/system" "$3/ready.test" >/dev/null 2>&1 && return 0
+    sleep 0.1
+    _i=$((_i + 1))
+  done
+  return 1
+}
+
 # Runs a command as the server's user, in the server's environment.
 app_as_user() {
   if [ "$(id -u)" -eq 0 ]; then
@@ -66,17 +91,6 @@ app_start() {
     setpriv --reuid=lp --regid=lp --init-groups -- test -x "$APP_BIN" ||
       { app_fail "user lp cannot run $APP_BIN; make its directories searchable"; return 1; }
   fi
-  cat >"$APP_DIR/ready.test" <<'TEST'
-{
-	NAME "the server answers"
-	OPERATION Get-System-Attributes
-	GROUP operation-attributes-tag
-	ATTR charset attributes-charset utf-8
-	ATTR naturalLanguage attributes-natural-language en
-	ATTR uri system-uri $uri
-	STATUS successful-ok
-}
-TEST
   tries=0
   while [ $tries -lt 5 ]; do
     APP_PORT=$(app_free_port) || return 1
@@ -97,14 +111,7 @@ TEST
         "$APP_BIN" "$@" >"$APP_DIR/app.out" 2>&1 &
     fi
     APP_PID=$!
-    i=0
-    while [ $i -lt 150 ] && kill -0 "$APP_PID" 2>/dev/null; do
-      if ipptool -T 2 "$APP_URI_BASE/ipp/system" "$APP_DIR/ready.test" >/dev/null 2>&1; then
-        return 0
-      fi
-      sleep 0.1
-      i=$((i + 1))
-    done
+    app_wait_ready "$APP_URI_BASE" "$APP_PID" "$APP_DIR" && return 0
     # Another process may have taken the port in between: try again.
     app_stop
     tries=$((tries + 1))

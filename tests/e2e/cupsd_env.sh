@@ -12,6 +12,10 @@
 #     stops that cupsd (only the process started here); always succeeds.
 # cupsd_add_queue NAME PPD OUTFILE
 #     adds an enabled queue with the PPD whose device writes to OUTFILE.
+# cupsd_add_model_queue NAME MODEL OUTFILE
+#     the same with a model that `lpinfo -m` lists (the driver as installed on
+#     the system: cups-driverd finds its PPD, the scheduler runs the filters of
+#     the system's filter directory, which ServerBin links to).
 # cupsd_add_backend_queue NAME PPD BACKEND SCHEME OUTFILE
 #     adds an enabled queue with the PPD whose device is the backend program
 #     BACKEND, installed as the backend of the URI scheme SCHEME (run as root, as
@@ -167,10 +171,17 @@ cupsd_stop() {
   CUPSD_PID=""
 }
 
-cupsd_add_queue() {
-  : >"$3"
+cupsd_add_queue() { _cupsd_add_file_queue "$1" "$3" -P "$2"; }
+
+cupsd_add_model_queue() { _cupsd_add_file_queue "$1" "$3" -m "$2"; }
+
+# _cupsd_add_file_queue NAME OUTFILE LPADMIN-ARGS...
+_cupsd_add_file_queue() {
+  _queue=$1 _outfile=$2
+  shift 2
+  : >"$_outfile"
   # lpadmin warns that PPD drivers are deprecated; that is expected here.
-  lpadmin -p "$1" -E -v "file://$3" -P "$2" 2>"$CUPSD_DIR/log/lpadmin.err" || {
+  lpadmin -p "$_queue" -E -v "file://$_outfile" "$@" 2>"$CUPSD_DIR/log/lpadmin.err" || {
     cat "$CUPSD_DIR/log/lpadmin.err" >&2
     return 1
   }
