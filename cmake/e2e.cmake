@@ -10,10 +10,9 @@
 #       jobs on a queue with a file device and on one whose device is a backend
 #       process.
 #
-# They run in the plain build (about 12 s and 25-45 s on two cores) and in the
-# AddressSanitizer build, where cupsd runs the instrumented filter (about 20 s
-# and 45-80 s): a sanitizer report there ends the filter with status 1 and
-# fails the job.  Under ThreadSanitizer a whole CUPS chain per job is too slow for the
+# ctest runs them in the plain build and in the AddressSanitizer build, where
+# cupsd runs the instrumented filter and a sanitizer report ends the filter
+# with status 1 and fails the job; scripts/test.sh runs them in the latter only.  Under ThreadSanitizer a whole CUPS chain per job is too slow for the
 # time budget of scripts/test.sh, so they do not run there.
 add_executable(zelvar-raster-probe tests/e2e/raster_probe.cpp)
 target_include_directories(zelvar-raster-probe PRIVATE ${CUPS_INCLUDE})

@@ -58,7 +58,8 @@ install(FILES ${CMAKE_BINARY_DIR}/install/zelvar-printer-app.service
 #       application prints PDFs (options, copies, two-sided, colour, a cancel)
 # Every printer job is checked with zelvar-inspect.  They run in the plain and
 # the AddressSanitizer build (where the application and the filter it runs are
-# the instrumented ones); not under ThreadSanitizer, for the time they would take.
+# the instrumented ones; scripts/test.sh runs them there only); not under
+# ThreadSanitizer, for the time they would take.
 if(BUILD_TESTING AND NOT ZELVAR_SANITIZE MATCHES "thread")
   add_test(NAME e2e_app_ipp_clients
     COMMAND sh ${CMAKE_SOURCE_DIR}/tests/e2e/run_app_ipp.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})

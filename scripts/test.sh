@@ -16,6 +16,10 @@
 # drive the threads through the same endings.
 set -e
 cd "$(dirname "$0")/.."
+# Each stage's heading carries the seconds since the start, so a run's log shows
+# where its time went.
+started=$(date +%s)
+stage() { echo "== $* (at $(($(date +%s) - started)) s)"; }
 scripts/install-deps.sh
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -43,21 +47,21 @@ for cfg in "build::-LE e2e" "build-asan:address,undefined:" "build-tsan:thread:-
   rest=${cfg#*:}
   san=${rest%%:*}
   select=${rest#*:}
-  echo "== $dir ${san:-plain} ${select}"
+  stage "$dir ${san:-plain} ${select}"
   scripts/build.sh "$dir" "$san"
   prefix=""
   [ "$san" = thread ] && prefix=$(tsan_prefix)
   (cd "$dir" && $prefix ctest --output-on-failure -j"$(nproc)" $select)
 done
 
-echo "== fuzzing"
+stage fuzzing
 scripts/fuzz.sh "${ZELVAR_FUZZ_SECONDS:-30}"
 
 # The Debian package, where the packaging tools are (install-deps puts them
 # there): built once, checked with lintian, installed, printed through a private
 # cupsd, upgraded, purged (about two minutes).  It skips (77) when not root.
 if command -v dpkg-buildpackage >/dev/null 2>&1; then
-  echo "== package"
+  stage package
   package_status=0
   scripts/package-test.sh || package_status=$?
   [ "$package_status" -eq 0 ] || [ "$package_status" -eq 77 ] || exit "$package_status"
@@ -65,7 +69,7 @@ fi
 
 # The README's first command must print the sample cleanly, and must say so when
 # it cannot: with a queue whose filter is missing it has to fail.
-echo "== demo"
+stage demo
 demo_check=$(mktemp -d)
 sed 's/ rastertoZelvar"$/ rastertoZelvarMissing"/' ppd/zelvar.ppd >"$demo_check/missing-filter.ppd"
 grep -q 'rastertoZelvarMissing"$' "$demo_check/missing-filter.ppd"
@@ -79,3 +83,4 @@ echo "scripts/demo.sh fails as it should for a queue whose filter is missing:"
 tail -n 1 "$demo_check/demo.log"
 rm -rf "$demo_check"
 scripts/demo.sh
+stage "all passed"
