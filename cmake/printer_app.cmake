@@ -69,5 +69,6 @@ if(BUILD_TESTING AND NOT ZELVAR_SANITIZE MATCHES "thread")
     LABELS e2e
     TIMEOUT 900
     SKIP_RETURN_CODE 77
-    RUN_SERIAL TRUE)
+    # The longest tests: started first, beside the unit tests.
+    COST 1000)
 endif()

@@ -90,7 +90,6 @@ check_job() {
 
 # The filter's log (in the application's) says which way it took: line art is
 # fitted to the printable area first, the halftone path only screens.
-fitted() { grep -c "\[Job $1\] rastertoZelvar: ImageCrop In" "$work/app/app.log"; }
 
 # ---------------------------------------------------------------------------
 print_job plain letter3.pdf
@@ -99,7 +98,7 @@ check_job plain "0 1 2" "$LETTER" DUPLEX=OFF COPIES=1 ECONOMODE=OFF DENSITY=3 RE
   AUTOSELECT=ON
 check "Letter's paper code, plain paper, automatic tray, one colour" \
   eq "$(record plain 1 3),$(record plain 1 4),$(record plain 1 5),$(record plain 1 6)" "15,8,0,1"
-check "the line-art path" eq "$(fitted "$APP_JOB")" 3
+check "the line-art path" eq "$(app_fitted_pages "$APP_JOB")" 3
 # CUPS's driverless chain ends in Apple raster (URF) for this printer, which
 # PAPPL reads as it streams in, as it does PWG raster.
 check "CUPS sent Apple raster" \
@@ -147,7 +146,7 @@ ipp_set_defaults "$app_uri" print-content-optimize-default=photo toner-save-defa
 check "set" eq "$IPP_RC" 0
 print_job photo letter3.pdf
 check_job photo "0 1 2" "$LETTER" ECONOMODE=ON
-check "the halftone path" eq "$(fitted "$APP_JOB")" 0
+check "the halftone path" eq "$(app_fitted_pages "$APP_JOB")" 0
 ipp_set_defaults "$app_uri" print-content-optimize-default=auto toner-save-default=false
 
 # ---------------------------------------------------------------------------

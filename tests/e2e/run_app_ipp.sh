@@ -258,14 +258,13 @@ check "mirror: page 0's mark is at the right" \
 
 # The filter's log (in the server's) says which way it took: line art is fitted
 # to the printable area first, the halftone path only screens.
-fitted() { grep -c "\[Job $1\] rastertoZelvar: ImageCrop In" "$work/app/app.log"; }
 print_pwg photo "$work/letter-3.pwg" print-content-optimize=photo
 check "job completed" eq "$JOB_STATE" completed
 check "pages in order" eq "$(marks photo)" "0 1 2"
-check "the halftone path" eq "$(fitted "$JOB_ID")" 0
+check "the halftone path" eq "$(app_fitted_pages "$JOB_ID")" 0
 print_pwg line-art "$work/letter-3.pwg" print-content-optimize=text
 check "job completed" eq "$JOB_STATE" completed
-check "the line-art path" eq "$(fitted "$JOB_ID")" 3
+check "the line-art path" eq "$(app_fitted_pages "$JOB_ID")" 3
 
 # Printer defaults set over IPP apply to jobs that do not say otherwise.
 e2e_case "printer defaults: toner-save-default=true, print-darkness-default=50"
