@@ -54,6 +54,7 @@ struct FilterRun {
   BOOL bJobHeaderWritten;
   BOOL bStopTakingPages;  // no further page header is read
   int exitStatus;
+  FilterSettings settings;
 };
 
 // Ends the job after the pages already handed on, with exit status 1.
@@ -268,7 +269,7 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
     return;
   }
   // Input cut short inside a page may be the cancel's doing.
-  if (linesRead < h->cupsHeight) CancelArrivesWithin(kCancelGraceMs);
+  if (linesRead < h->cupsHeight) CancelArrivesWithin(run->settings.cancelGraceMs);
   if (CancelRequested()) {
     // Read whole or cut short by the cancel, the page is dropped unprocessed.
     DbgMsg("main::job cancelled, page %u is not printed", run->page);
@@ -361,9 +362,10 @@ void EndJob(FilterRun *run, pthread_t jbigThread) {
 
 }  // namespace
 
-int FilterMain(int argc, char *argv[]) {
+int FilterMain(int argc, char *argv[], const FilterSettings &settings) {
   FilterRun runState{};
   FilterRun *run = &runState;
+  run->settings = settings;
   DbgMsg("Velquin's Filter 20180830");
 
   if (argc != 6 && argc != 7) {
@@ -413,7 +415,7 @@ int FilterMain(int argc, char *argv[]) {
       if (ras == nullptr || !ReadRasterHeader(&input, ras, &run->inheader)) {
         // No further page: the end of the stream, or input that is cut short,
         // refused or unreadable.
-        if (!ReportRasterEnd(&input, ras, run->page)) StopJob(run);
+        if (!ReportRasterEnd(&input, ras, run->page, run->settings.cancelGraceMs)) StopJob(run);
         break;
       }
       ReadPage(run, ras, &input, argv, ppd);
