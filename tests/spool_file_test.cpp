@@ -156,7 +156,7 @@ TEST(SpoolFile, BlankBackPageIsAnEmptyStripeSizedLikeThePrintedPage) {
     }
     h.cupsInteger[4] = c.twoColour ? 1 : 0;
     h.cupsMediaType = 3;
-    ASSERT_TRUE(PJL_SaveBlankPage("42", 3, h));
+    ASSERT_TRUE(PJL_SaveBlankPage(3, h));
     ASSERT_EQ(SpooledPages(), 1u) << c.what;
     ASSERT_EQ(GetPageDataSize(0), 36u) << c.what;
     Bytes rec(36);

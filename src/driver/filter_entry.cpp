@@ -39,7 +39,6 @@ JobInfo gJobRing[kSlotCount];
 
 // What the main thread keeps for one run.
 struct FilterRun {
-  char jobID[260];
   char PrinterLocation[260];
   int numUP;
   BOOL bCollate;
@@ -199,7 +198,6 @@ void StartImageThread(JobInfo *slot) {
     ImageProcThread(slot);
     return;
   }
-  slot->PageThreadId = id;
   DbgMsg("main::pthread_create, id = %lu", static_cast<unsigned long>(id));
 }
 
@@ -242,7 +240,6 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
   DbgMsg("main::start page %u / index %u!", run->page, index);
   if (!WaitForFreeSlot(slot, index)) return;
   DbgMsg("main::using buffer index %u!", index);
-  slot->PageThreadId = 0;
   DbgMsg("main::end search buffer index %u!", index);
 
   // Reading waits while enough pages hold their 8-bit bitmaps: the work, not the
@@ -253,7 +250,6 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
     return;
   }
 
-  snprintf(slot->jobID, sizeof slot->jobID, "%s", run->jobID);
   slot->PageIndex = run->page;
   slot->inras = ras;
   slot->inheader = *h;
@@ -320,7 +316,7 @@ void FinishSpooledJob(FilterRun *run) {
     return;
   }
   if (run->bDuplex && run->page % 2 != 0) {
-    PJL_SaveBlankPage(run->jobID, run->page, run->inheader_bak);
+    PJL_SaveBlankPage(run->page, run->inheader_bak);
     ++run->page;
   }
   PJL_FlushPage(&run->FlushPage, run->bDuplex);
@@ -381,7 +377,6 @@ int FilterMain(int argc, char *argv[], const FilterSettings &settings) {
   DbgMsg("argc = %d", argc);
   for (int i = 0; i < argc; ++i) DbgMsg("argv[%d] = %s", i, argv[i]);
 
-  snprintf(run->jobID, sizeof run->jobID, "%s", argv[1]);
   ResetPrinterOutput();
   ResetPageReports();
   ChooseJbigEncoderFromEnvironment();

@@ -80,7 +80,6 @@ void InitJobState(JobInfo *ring) {
     ring[i].PageIndex = static_cast<DWORD>(i);
     ring[i].lpbuf.store(nullptr, std::memory_order_relaxed);
     ring[i].finish.store(kSlotFree, std::memory_order_relaxed);
-    ring[i].PageThreadId = 0;
     ring[i].lprecord = nullptr;
     ring[i].bRecordFailed = FALSE;
   }

@@ -324,10 +324,9 @@ BOOL PJL_FlushPage(DWORD *finishpage, int bDuplex) {
   return ok ? TRUE : FALSE;
 }
 
-BOOL PJL_SaveBlankPage(const char *jobID, DWORD page_index, cups_page_header2_t inheader) {
+BOOL PJL_SaveBlankPage(DWORD page_index, cups_page_header2_t inheader) {
   DbgMsg("PJL_SaveBlankPage::In");
   JobInfo slot{};
-  snprintf(slot.jobID, sizeof slot.jobID, "%s", jobID);
   slot.PageIndex = page_index;
   slot.inheader = inheader;
   const cups_page_header2_t &h = slot.inheader;
