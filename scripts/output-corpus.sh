@@ -62,6 +62,7 @@ mk rgb-custom-crop --depth 24 --dpi 300 --size 700x500 --content text
 mk rgb-compressed --depth 24 --dpi 300 --size a5 --content text --pages 2 --compressed
 mk twocolour --depth 24 --dpi 300 --size a5 --content text --two-colour --pages 2
 mk twocolour-level --depth 24 --dpi 300 --size a6 --content photo --two-colour --colour-level 60
+mk colour-mode2 --depth 24 --dpi 300 --size a6 --content text --colour-mode 2
 mk twocolour-invert-mirror --depth 24 --dpi 300 --size a6 --content text --two-colour --invert --mirror
 mk sw-lineart --depth 8 --colour-space sw --line-art --dpi 300 --size a5 --content text --pages 2
 mk sw-lineart-600 --depth 8 --colour-space sw --line-art --dpi 600 --size a6 --content text
@@ -181,6 +182,7 @@ twocolour twocolour 1 -
 twocolour-libjbig twocolour 1 - ZELVAR_JBIG_ENCODER=libjbig
 twocolour-level twocolour-level 1 -
 twocolour-invert-mirror twocolour-invert-mirror 1 -
+colour-mode2 colour-mode2 1 -
 sw-lineart sw-lineart 1 -
 sw-lineart-1thread sw-lineart 1 - ZELVAR_IMAGE_THREADS=1
 sw-lineart-600 sw-lineart-600 1 -

@@ -17,6 +17,7 @@ static void Usage() {
       "         [--density N] [--toner-save] [--invert] [--mirror] [--scale]\n"
       "         [--margins] [--media-type N] [--tray N] [--compressed]\n"
       "         [--colour-space k|w|sw|rgb|srgb] [--line-art] [--colour-level N]\n"
+      "         [--colour-mode N]\n"
       "       zelvar-make-raster --out FILE --pwg sgray_8|srgb_8|black_1|TYPE --media PWG-NAME\n"
       "         [--pages N] [--dpi N] [--content mark|text|photo] [--red N]\n"
       "  WxH is the sheet in points.  --margins gives the page a 12-point imaging box\n"
@@ -74,7 +75,7 @@ int main(int argc, char **argv) {
   std::string out, content = "mark", pwg, media;
   int red = -1;
   unsigned pages = 1, dpi = 600, depth = 24, copies = 1, wPt = 612, hPt = 792;
-  int density = 3, mediaType = 0, tray = 250, colourLevel = 0;
+  int density = 3, mediaType = 0, tray = 250, colourLevel = 0, colourMode = -1;
   std::string colourSpace;
   bool duplex = false, tumble = false, collate = false, twoColour = false, tonerSave = false,
        invert = false, mirror = false, scale = false, margins = false, compressed = false,
@@ -135,6 +136,8 @@ int main(int argc, char **argv) {
       colourSpace = next();
     else if (a == "--line-art")
       lineArt = true;
+    else if (a == "--colour-mode")
+      colourMode = atoi(next());
     else if (a == "--colour-level")
       colourLevel = atoi(next());
     else if (a == "--pwg")
@@ -202,6 +205,7 @@ int main(int argc, char **argv) {
     h.cupsInteger[2] = mirror;
     h.cupsInteger[3] = scale ? 1 : 0;
     h.cupsInteger[4] = twoColour ? 1 : 0;
+    if (colourMode >= 0) h.cupsInteger[4] = static_cast<unsigned>(colourMode);
     h.cupsInteger[5] = colourLevel;
     h.cupsInteger[6] = lineArt ? 1 : 0;
     if (space >= 0) h.cupsColorSpace = spaces[space].space;
