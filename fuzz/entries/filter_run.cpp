@@ -92,6 +92,20 @@ std::string ReadWhole(int fd) {
   return bytes;
 }
 
+// A descriptor of its own that appends to the memory file.  The filter's
+// threads write standard error at the same time; a memory file's own
+// descriptor does not serialise the file position of concurrent writes, so one
+// line could overwrite another.  Opened by its path, appending, it does.
+int OpenForAppending(int memoryFd) {
+  const std::string path = "/proc/self/fd/" + std::to_string(memoryFd);
+  int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+  if (fd < 0) {
+    perror("zelvar fuzz: open");
+    abort();
+  }
+  return fd;
+}
+
 void SetReportFd(int fd) {
   if (__sanitizer_set_report_fd)
     __sanitizer_set_report_fd(reinterpret_cast<void *>(static_cast<intptr_t>(fd)));
@@ -114,12 +128,8 @@ FilterRunResult RunFilterInProcess(const std::vector<std::string> &args,
   WriteWhole(s.inputFd, raster);
   WriteWhole(s.outputFd, std::string());
   WriteWhole(s.errorFd, std::string());
-  int outFd = dup(s.outputFd);
-  int errFd = dup(s.errorFd);
-  if (outFd < 0 || errFd < 0) {
-    perror("zelvar fuzz: dup");
-    abort();
-  }
+  int outFd = OpenForAppending(s.outputFd);
+  int errFd = OpenForAppending(s.errorFd);
 
   std::vector<std::string> argStore = args;
   argStore.push_back(s.inputPath);
