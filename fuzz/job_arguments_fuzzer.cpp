@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "filter_run.h"
 #include "fuzz_entries.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string broken = fuzzentry::JobArguments(data, size);
   if (!broken.empty()) {
     fprintf(stderr, "zelvar fuzz (job_arguments): %s\n", broken.c_str());
+    fuzzentry::KeepLastRunLog();
     abort();
   }
   return 0;

@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "bounded_filter_run.h"
 #include "filter_process.h"
 #include "job_check.h"
 #include "job_parser.h"
@@ -26,8 +25,8 @@
 
 namespace {
 
-using filtertest::BoundedCall;
-using filtertest::BoundedResult;
+using filtertest::FilterCall;
+using filtertest::FilterResult;
 using filtertest::ScratchDir;
 
 // ThreadSanitizer's runtime cannot start under another library that replaces
@@ -64,20 +63,19 @@ struct Fixture {
 
   // A run with the fault library preloaded and `faults` ("NAME=VALUE") set.
   // `asanExtra` is added to ASAN_OPTIONS.
-  BoundedResult Run(const std::vector<std::string> &faults, BoundedCall bc = {},
-                    const std::string &asanExtra = "") {
+  FilterResult Run(const std::vector<std::string> &faults, FilterCall bc = {},
+                   const std::string &asanExtra = "") {
     unlink(log.c_str());
-    bc.call.args = filtertest::JobArgs(raster);
-    bc.call.environment = faults;
-    if (preload)
-      bc.call.environment.push_back(std::string("LD_PRELOAD=") + ZELVAR_FAULT_PRELOAD_PATH);
-    bc.call.environment.push_back("ZELVAR_FAULT_LOG=" + log);
+    bc.args = filtertest::JobArgs(raster);
+    bc.environment = faults;
+    if (preload) bc.environment.push_back(std::string("LD_PRELOAD=") + ZELVAR_FAULT_PRELOAD_PATH);
+    bc.environment.push_back("ZELVAR_FAULT_LOG=" + log);
     // The sanitizer runtime is found after the preloaded library.
     const char *asan = getenv("ASAN_OPTIONS");
-    bc.call.environment.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
-                                  ":verify_asan_link_order=0" + asanExtra);
+    bc.environment.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
+                             ":verify_asan_link_order=0" + asanExtra);
     bc.timeoutSeconds = 120;
-    return filtertest::RunFilterBounded(dir, bc);
+    return filtertest::RunFilter(dir, bc);
   }
 
   // The log's lines of the calls made to fail, of one kind.
@@ -118,7 +116,7 @@ std::string FirstErrorLine(const std::string &err) {
 }
 
 // What the run left: its first ERROR: line, or the pages of its job.
-std::string Outcome(const BoundedResult &r) {
+std::string Outcome(const FilterResult &r) {
   if (r.status == 1 || HasError(r.err)) return FirstErrorLine(r.err);
   if (r.status != 0) return "";
   inspect::ParsedJob job = inspect::ParseJob(
@@ -146,7 +144,7 @@ std::string FunctionAt(const std::string &offset) {
 }
 
 // Empty when the run reported its fault properly: exit 1 with an ERROR: line.
-std::string ReportedFault(const BoundedResult &r) {
+std::string ReportedFault(const FilterResult &r) {
   if (r.timedOut || r.signal) return filtertest::HowItEnded(r);
   fuzzentry::FilterRunResult fr{r.status, r.out, r.err};
   std::string broken = fuzzentry::CheckFilterRun(fr, nullptr);
@@ -155,7 +153,7 @@ std::string ReportedFault(const BoundedResult &r) {
 }
 
 // Empty when the run wrote the whole job anyway.
-std::string WholeJob(const BoundedResult &r) {
+std::string WholeJob(const FilterResult &r) {
   if (r.timedOut || r.signal) return filtertest::HowItEnded(r);
   fuzzentry::FilterRunResult fr{r.status, r.out, r.err};
   inspect::ParsedJob job;
@@ -188,7 +186,7 @@ void FailEachAllocation(const char *table, const std::string &from, bool mustRep
   Fixture f;
   // What a library leaks on its own failure paths is not the filter's leak.
   const std::string asanExtra = mustReport ? "" : ":detect_leaks=0";
-  BoundedResult clean = f.Run({"ZELVAR_FAIL_ALLOC_FROM=" + from}, {}, asanExtra);
+  FilterResult clean = f.Run({"ZELVAR_FAIL_ALLOC_FROM=" + from}, {}, asanExtra);
   ASSERT_EQ(WholeJob(clean), "") << clean.err.substr(0, 2000);
   const std::vector<std::string> allocations = f.Logged("alloc");
   ASSERT_FALSE(allocations.empty()) << "the fault library saw no allocation";
@@ -199,9 +197,9 @@ void FailEachAllocation(const char *table, const std::string &from, bool mustRep
     const std::string offset = site.substr(site.find("+0x") + 1);
     const std::string function = from == "main" ? FunctionAt(offset) : "";
     for (int k = 1; k <= calls; ++k) {
-      BoundedResult r = f.Run({"ZELVAR_FAIL_ALLOC_FROM=" + from, "ZELVAR_FAIL_ALLOC_SITE=" + site,
-                               "ZELVAR_FAIL_ALLOC_AT=" + std::to_string(k)},
-                              {}, asanExtra);
+      FilterResult r = f.Run({"ZELVAR_FAIL_ALLOC_FROM=" + from, "ZELVAR_FAIL_ALLOC_SITE=" + site,
+                              "ZELVAR_FAIL_ALLOC_AT=" + std::to_string(k)},
+                             {}, asanExtra);
       std::string failed = "(no allocation failed)";
       for (const std::string &l : f.FailLines("alloc")) failed = l;
       std::string fault = ReportedFault(r);
@@ -241,13 +239,13 @@ TEST(FaultInjection, EachAllocationOfLibcupsFailingInTurn) {
 TEST(FaultInjection, StandardOutputFailingAtEachWriteInTurn) {
   SKIP_UNDER_THREAD_SANITIZER();
   Fixture f;
-  BoundedResult clean = f.Run({});
+  FilterResult clean = f.Run({});
   ASSERT_EQ(WholeJob(clean), "");
   const std::vector<std::string> writes = f.Logged("write");
   ASSERT_GE(writes.size(), 3 + kPages + 2);
   printf("[write] %zu writes to standard output\n", writes.size());
   for (size_t n = 1; n <= writes.size(); ++n) {
-    BoundedResult r = f.Run({"ZELVAR_FAIL_WRITE_AT=" + std::to_string(n)});
+    FilterResult r = f.Run({"ZELVAR_FAIL_WRITE_AT=" + std::to_string(n)});
     std::string fault = ReportedFault(r);
     printf("[write] write %zu of %zu fails (%s): %s | %s%s\n", n, writes.size(),
            writes[n - 1].c_str(), filtertest::HowItEnded(r).c_str(), FirstErrorLine(r.err).c_str(),
@@ -260,7 +258,7 @@ TEST(FaultInjection, StandardOutputFailingAtEachWriteInTurn) {
 TEST(FaultInjection, AFileSizeLimitCutsTheJobAtEveryWriteBoundary) {
   SKIP_UNDER_THREAD_SANITIZER();
   Fixture f;
-  BoundedResult clean = f.Run({});
+  FilterResult clean = f.Run({});
   ASSERT_EQ(WholeJob(clean), "");
   // Where each write starts: the limit there makes it fail outright, one byte
   // further makes it short.  (The job name, a clock reading, may be a digit
@@ -278,9 +276,9 @@ TEST(FaultInjection, AFileSizeLimitCutsTheJobAtEveryWriteBoundary) {
   }
   printf("[fsize] job of %lld bytes, %zu limits\n", total, limits.size() + 1);
   for (long long limit : limits) {
-    BoundedCall bc;
+    FilterCall bc;
     bc.fileSizeLimit = limit;
-    BoundedResult r = f.Run({}, bc);
+    FilterResult r = f.Run({}, bc);
     std::string fault = ReportedFault(r);
     printf("[fsize] limit %6lld bytes: %s, %zu bytes written | %s%s\n", limit,
            filtertest::HowItEnded(r).c_str(), r.out.size(), FirstErrorLine(r.err).c_str(),
@@ -290,9 +288,9 @@ TEST(FaultInjection, AFileSizeLimitCutsTheJobAtEveryWriteBoundary) {
   }
   // A limit the job fits (with room for a job name a few digits longer: the
   // name is a clock reading).
-  BoundedCall bc;
+  FilterCall bc;
   bc.fileSizeLimit = total + 16;
-  BoundedResult r = f.Run({}, bc);
+  FilterResult r = f.Run({}, bc);
   printf("[fsize] limit %6lld bytes (the job's size and 16): %s\n", total + 16,
          filtertest::HowItEnded(r).c_str());
   EXPECT_EQ(WholeJob(r), "");
@@ -303,17 +301,17 @@ TEST(FaultInjection, StandardOutputFullClosedOrAPipeNobodyReads) {
   Fixture f;
   f.preload = false;  // real faults only
   {
-    BoundedCall bc;
-    bc.call.stdoutPath = "/dev/full";
-    BoundedResult r = f.Run({}, bc);
+    FilterCall bc;
+    bc.stdoutPath = "/dev/full";
+    FilterResult r = f.Run({}, bc);
     printf("[stdout] /dev/full: %s | %s\n", filtertest::HowItEnded(r).c_str(),
            FirstErrorLine(r.err).c_str());
     EXPECT_EQ(ReportedFault(r), "");
   }
   {
-    BoundedCall bc;
+    FilterCall bc;
     bc.closeStdout = true;
-    BoundedResult r = f.Run({}, bc);
+    FilterResult r = f.Run({}, bc);
     printf("[stdout] closed: %s | %s\n", filtertest::HowItEnded(r).c_str(),
            FirstErrorLine(r.err).c_str());
     EXPECT_EQ(ReportedFault(r), "");
@@ -322,9 +320,9 @@ TEST(FaultInjection, StandardOutputFullClosedOrAPipeNobodyReads) {
     int p[2];
     ASSERT_EQ(pipe(p), 0);
     close(p[0]);  // nobody will read
-    BoundedCall bc;
+    FilterCall bc;
     bc.stdoutFd = p[1];
-    BoundedResult r = f.Run({}, bc);
+    FilterResult r = f.Run({}, bc);
     close(p[1]);
     printf("[stdout] pipe without a reader: %s | %s\n", filtertest::HowItEnded(r).c_str(),
            FirstErrorLine(r.err).c_str());
@@ -336,14 +334,14 @@ TEST(FaultInjection, StandardOutputFullClosedOrAPipeNobodyReads) {
 TEST(FaultInjection, EachThreadStartFailingInTurn) {
   SKIP_UNDER_THREAD_SANITIZER();
   Fixture f;
-  BoundedResult clean = f.Run({});
+  FilterResult clean = f.Run({});
   ASSERT_EQ(WholeJob(clean), "");
   const size_t threads = f.Logged("thread").size();
   ASSERT_EQ(threads, 2 + kPages)
       << "the SIGTERM watcher, the output thread and one image thread a page";
   printf("[thread] %zu thread starts\n", threads);
   for (size_t n = 1; n <= threads; ++n) {
-    BoundedResult r = f.Run({"ZELVAR_FAIL_THREAD_AT=" + std::to_string(n)});
+    FilterResult r = f.Run({"ZELVAR_FAIL_THREAD_AT=" + std::to_string(n)});
     // Without the watcher a signal handler takes SIGTERM and the job goes on;
     // without the output thread nothing can be written; a page whose image
     // thread cannot start is processed by the main thread.

@@ -1,9 +1,13 @@
 #include "filter_process.h"
 
+#include <errno.h>
 #include <fcntl.h>
-#include <spawn.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,39 +31,120 @@ ScratchDir::~ScratchDir() {
   if (path_ != "/tmp") std::filesystem::remove_all(path_, ec);
 }
 
+std::vector<std::string> FilterEnvironment(const std::vector<std::string> &own) {
+  auto setByCaller = [&own](const char *entry) {
+    for (const std::string &mine : own) {
+      size_t eq = mine.find('=');
+      if (eq != std::string::npos && strncmp(entry, mine.c_str(), eq + 1) == 0) return true;
+    }
+    return false;
+  };
+  std::vector<std::string> env;
+  for (char **e = environ; *e; ++e)
+    if (strncmp(*e, "PPD=", 4) != 0 && !setByCaller(*e)) env.push_back(*e);
+  env.insert(env.end(), own.begin(), own.end());
+  return env;
+}
+
 FilterResult RunFilter(const ScratchDir &dir, const FilterCall &call) {
   FilterResult result;
   const std::string outPath = call.stdoutPath.empty() ? dir.File("stdout") : call.stdoutPath;
-  const std::string errPath = dir.File("stderr");
 
-  std::vector<std::string> env;
-  for (char **e = environ; *e; ++e)
-    if (strncmp(*e, "PPD=", 4) != 0) env.push_back(*e);
-  env.insert(env.end(), call.environment.begin(), call.environment.end());
+  // Everything the child needs is prepared before fork: after it, only
+  // async-signal-safe calls.
+  std::vector<std::string> env = FilterEnvironment(call.environment);
   std::vector<char *> envp, argv;
-  for (auto &s : env) envp.push_back(const_cast<char *>(s.c_str()));
+  for (auto &s : env) envp.push_back(s.data());
   envp.push_back(nullptr);
-  for (auto &s : call.args) argv.push_back(const_cast<char *>(s.c_str()));
+  std::vector<std::string> args = call.args;
+  for (auto &s : args) argv.push_back(s.data());
   argv.push_back(nullptr);
+  const bool fileOut = call.stdoutPath.empty() && !call.closeStdout && call.stdoutFd < 0;
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, call.stdinPath.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  pid_t pid;
-  int rc = posix_spawn(&pid, ZELVAR_FILTER_PATH, &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return result;
-  int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  // Standard error is a pipe read while the filter runs: no file-size limit
+  // reaches it, and it cannot fill up.
+  int errPipe[2];
+  if (pipe2(errPipe, O_CLOEXEC) != 0) return result;
+  pid_t pid = fork();
+  if (pid < 0) {
+    close(errPipe[0]);
+    close(errPipe[1]);
+    return result;
   }
-  if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
-  if (call.stdoutPath.empty()) result.out = ReadFile(outPath);
-  result.err = ReadFile(errPath);
+  if (pid == 0) {
+    int in = open(call.stdinPath.c_str(), O_RDONLY);
+    if (in < 0) _exit(126);
+    dup2(in, 0);
+    dup2(errPipe[1], 2);
+    if (call.closeStdout) {
+      close(1);
+    } else if (call.stdoutFd >= 0) {
+      dup2(call.stdoutFd, 1);
+    } else {
+      int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0) _exit(126);
+      dup2(out, 1);
+    }
+    for (int fd = 3; fd < 256; ++fd) close(fd);
+    if (call.fileSizeLimit >= 0) {
+      // Writing past the limit must fail with EFBIG rather than end the filter.
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit lim = {static_cast<rlim_t>(call.fileSizeLimit),
+                           static_cast<rlim_t>(call.fileSizeLimit)};
+      setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    execve(ZELVAR_FILTER_PATH, argv.data(), envp.data());
+    _exit(127);
+  }
+
+  close(errPipe[1]);
+
+  int wstatus = 0;
+  bool exited = false, errOpen = true;
+  struct timespec start, now;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  while (!exited || errOpen) {
+    if (errOpen) {
+      struct pollfd pfd = {errPipe[0], POLLIN, 0};
+      if (poll(&pfd, 1, 5) > 0) {
+        char buf[65536];
+        ssize_t n = read(errPipe[0], buf, sizeof buf);
+        if (n > 0)
+          result.err.append(buf, static_cast<size_t>(n));
+        else if (n == 0 || errno != EINTR)
+          errOpen = false;  // every writer is gone
+      }
+    } else {
+      usleep(2000);
+    }
+    if (!exited) {
+      pid_t done = waitpid(pid, &wstatus, WNOHANG);
+      if (done == pid) exited = true;
+    }
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (!exited && now.tv_sec - start.tv_sec >= call.timeoutSeconds) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wstatus, 0);
+      result.timedOut = true;
+      break;
+    }
+    // A writer the filter left behind may hold the pipe; once the filter is
+    // gone, what is already in the pipe is all that counts.
+    if (exited && errOpen && now.tv_sec - start.tv_sec >= call.timeoutSeconds) break;
+  }
+  close(errPipe[0]);
+  if (!result.timedOut) {
+    if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
+  }
+  if (fileOut) result.out = ReadFile(outPath);
   return result;
+}
+
+std::string HowItEnded(const FilterResult &r) {
+  if (r.timedOut) return "hung (killed at the deadline)";
+  if (r.signal) return "killed by signal " + std::to_string(r.signal);
+  return "exit " + std::to_string(r.status);
 }
 
 std::vector<std::string> JobArgs(const std::string &rasterPath, const std::string &options) {

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "bounded_filter_run.h"
 #include "filter_process.h"
 #include "job_check.h"
 #include "job_parser.h"
@@ -22,8 +21,8 @@
 
 namespace {
 
-using filtertest::BoundedCall;
-using filtertest::BoundedResult;
+using filtertest::FilterCall;
+using filtertest::FilterResult;
 using filtertest::ScratchDir;
 
 // Offsets of the fields patched below in a raster stream as libcups writes it:
@@ -133,12 +132,12 @@ void RunCases(const char *table, const std::vector<Case> &cases) {
   for (const Case &c : cases) {
     const std::string input = dir.File("input.ras");
     filtertest::WriteFile(input, c.raster);
-    BoundedCall bc;
-    bc.call.args = c.args.empty() ? filtertest::JobArgs(input) : c.args;
-    if (!c.args.empty()) bc.call.args.push_back(input);
-    bc.call.environment = c.env;
+    FilterCall bc;
+    bc.args = c.args.empty() ? filtertest::JobArgs(input) : c.args;
+    if (!c.args.empty()) bc.args.push_back(input);
+    bc.environment = c.env;
     bc.timeoutSeconds = 120;
-    BoundedResult r = filtertest::RunFilterBounded(dir, bc);
+    FilterResult r = filtertest::RunFilter(dir, bc);
 
     std::string fault;
     inspect::ParsedJob job;

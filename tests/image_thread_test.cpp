@@ -176,30 +176,6 @@ TEST(ImageProcThread, EightBitPagesAskingForLineArtAreProcessedLikeTwentyFourBit
   }
 }
 
-TEST(ImageProcThread, LogsItsStepsInOrder) {
-  auto slot = MakePage(PageOptions{});
-  slot->job.PageIndex = 7;
-  testing::internal::CaptureStderr();
-  ImageProcThread(&slot->job);
-  const std::string log = testing::internal::GetCapturedStderr();
-  const char *steps[] = {"ImageProcThread::image process thread page 7 start",
-                         "ImageProcThread::cupsBitsPerPixel 24",
-                         "ImageCrop In",
-                         "DoBorderQuality In",
-                         "ApplyHalftone In",
-                         "ImageProcThread::page 7 processed",
-                         "BuildPageRecord::page 7 Finish",
-                         "ImageProcThread::exit image process thread page 7"};
-  size_t at = 0;
-  for (const char *step : steps) {
-    size_t found = log.find(step, at);
-    ASSERT_NE(found, std::string::npos) << step;
-    at = found;
-  }
-  EXPECT_EQ(SlotState(&slot->job), kSlotReady);
-  delete slot->job.lprecord;
-}
-
 namespace {
 
 uint32_t Le32(const BYTE *p) {

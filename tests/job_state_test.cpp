@@ -60,7 +60,6 @@ TEST(JobState, InitialisationFreesEverySlotAndResetsTheCounters) {
     ring[i].PageIndex = 1000;
     ring[i].finish = kSlotReady;
     ring[i].lpbuf = &dummy;
-    ring[i].PageThreadId = pthread_self();
     ring[i].lprecord = &record;
     ring[i].bRecordFailed = TRUE;
   }
@@ -73,7 +72,6 @@ TEST(JobState, InitialisationFreesEverySlotAndResetsTheCounters) {
     EXPECT_EQ(ring[i].PageIndex, static_cast<DWORD>(i));
     EXPECT_EQ(SlotState(&ring[i]), kSlotFree);
     EXPECT_EQ(SlotBitmap(&ring[i]), nullptr);
-    EXPECT_EQ(ring[i].PageThreadId, pthread_t{});
     EXPECT_EQ(ring[i].lprecord, nullptr);
     EXPECT_EQ(ring[i].bRecordFailed, FALSE);
   }

@@ -97,27 +97,6 @@ TEST(TunedKernels, TwoColourSplitMatchesThePlainForm) {
     }
 }
 
-TEST(TunedKernels, EdgeFilterAndThresholdMatchThePlainFormsForAnyKernel) {
-  // The edge kernel, one with a positive sum (divided), one whose sums leave 16 bits.
-  const int divided[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
-  const int wide[9] = {-100, 7, 0, 3, 200, -1, 0, 5, -90};
-  std::mt19937 rng(3);
-  for (const int *kernel : {FilterArray, divided, wide})
-    for (WORD bits : {8, 16})
-      for (auto [width, height] : kSizes) {
-        const Bytes img = RandomImage(rng, width, height);
-        auto slot = SlotWith(img, width, height, false);
-        ASSERT_EQ(ApplyFilter3x3(&slot->job, slot->bits(), bits, kernel, 3), height);
-        const DWORD pixlen = bits / 8 >= width ? 0 : bits / 8;
-        const Bytes filtered = reference::ApplyFilter3x3(img, width, height, kernel, pixlen);
-        ASSERT_EQ(slot->Snapshot(), filtered) << width << "x" << height << " bits " << bits;
-
-        GrayToLineart(&slot->job, slot->bits(), 220);
-        const Bytes lineart = reference::GrayToLineart(filtered, width, height, 220);
-        EXPECT_EQ(Prefix(*slot, lineart.size()), lineart) << width << "x" << height;
-      }
-}
-
 TEST(TunedKernels, ScreenMatchesThePlainFormForEveryToneCurve) {
   std::mt19937 rng(4);
   for (LONG density = 0; density <= 10; ++density)

@@ -19,34 +19,6 @@ cups_page_header2_t Header(unsigned width, unsigned height) {
   return testraster::MakeHeader(width, height, 24);
 }
 
-// The filter written out directly: coordinates outside the image are clamped to
-// the nearest row and column, and the response is divided by the kernel's sum
-// when that is positive.
-std::vector<BYTE> ReferenceFilter(const std::vector<BYTE> &img, int w, int h, const int *k) {
-  int count = 0;
-  for (int i = 0; i < 9; ++i) count += k[i];
-  if (count <= 0) count = 1;
-  std::vector<BYTE> out(img.size());
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      int64_t sum = 0;
-      for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx) {
-          int yy = std::min(std::max(y + dy, 0), h - 1);
-          int xx = std::min(std::max(x + dx, 0), w - 1);
-          sum += k[(dy + 1) * 3 + dx + 1] * img[yy * w + xx];
-        }
-      int64_t v = sum / count;
-      out[y * w + x] = static_cast<BYTE>(v > 255 ? 255 : v < 0 ? 0 : v);
-    }
-  return out;
-}
-
-// Replaces the slot's page by the edge kernel's response.
-void Filtered(TestSlot &slot) {
-  EXPECT_EQ(ApplyFilter3x3(&slot.job, slot.bits(), 8, FilterArray, 3), slot.job.page_height);
-}
-
 // The plain screen of a copy of the slot's 8-bit page.
 std::vector<BYTE> PlainScreen(TestSlot &slot) {
   TestSlot copy(slot.job.inheader, slot.job.page_width, slot.job.page_height);
@@ -60,97 +32,6 @@ std::vector<BYTE> OneBitPage(const TestSlot &slot) {
 }
 
 }  // namespace
-
-TEST(ApplyFilter3x3, MatchesTheFilterWithEdgeRowsAndColumnsRepeated) {
-  const int kernels[][9] = {
-      {2, 1, 2, 1, -12, 1, 2, 1, 2},        // the edge kernel, sum 0
-      {1, 1, 1, 1, 1, 1, 1, 1, 1},          // sum 9: divided
-      {0, -1, 0, -1, 5, -1, 0, -1, 0},      // sum 1
-      {-1, -1, -1, -1, -1, -1, -1, -1, -1}  // negative sum: not divided
-  };
-  std::mt19937 rng(5);
-  for (const int *k : kernels) {
-    TestSlot slot(Header(40, 13), 40, 13);
-    for (DWORD i = 0; i < slot.job.pagesize; ++i) slot.bits()[i] = static_cast<BYTE>(rng());
-    std::vector<BYTE> img = slot.Snapshot();
-    ASSERT_EQ(ApplyFilter3x3(&slot.job, slot.bits(), 8, k, 3), 13);
-    EXPECT_EQ(slot.Snapshot(), ReferenceFilter(img, 40, 13, k)) << "kernel " << k[0];
-  }
-}
-
-TEST(ApplyFilter3x3, RespondsToPixelsDarkerThanTheirNeighbourhood) {
-  TestSlot slot(Header(64, 16), 64, 16);
-  slot.grey(10, 5) = 0;     // 12 x 255 = 3060, clamped
-  slot.grey(30, 5) = 230;   // 300, clamped
-  slot.grey(50, 5) = 240;   // 180
-  slot.grey(20, 10) = 250;  // 60
-  Filtered(slot);
-  EXPECT_EQ(slot.grey(10, 5), 255);
-  EXPECT_EQ(slot.grey(30, 5), 255);
-  EXPECT_EQ(slot.grey(50, 5), 180);
-  EXPECT_EQ(slot.grey(20, 10), 60);
-  // The white neighbours of the black pixel respond negatively, and so does
-  // everything flat.
-  for (DWORD y = 4; y <= 6; ++y) {
-    for (DWORD x = 9; x <= 11; ++x) {
-      if (x != 10 || y != 5) {
-        EXPECT_EQ(slot.grey(x, y), 0) << x << "," << y;
-      }
-    }
-  }
-  EXPECT_EQ(slot.grey(40, 12), 0);
-
-  // A straight edge is marked on its dark side only (5 x 255 there).
-  TestSlot edge(Header(32, 8), 32, 8);
-  edge.FillGrey(0, 0, 16, 8, 0);
-  Filtered(edge);
-  for (DWORD y = 0; y < 8; ++y) {
-    EXPECT_EQ(edge.grey(15, y), 255) << y;
-    EXPECT_EQ(edge.grey(16, y), 0) << y;
-    EXPECT_EQ(edge.grey(8, y), 0) << y;  // inside the black area
-  }
-}
-
-TEST(ApplyFilter3x3, EdgesOfThePageStandInForTheirMissingNeighbours) {
-  // 250 on white responds 60 inside, 55 on a side edge and 40 in a corner, where
-  // the pixel itself takes the place of its missing neighbours.
-  TestSlot slot(Header(32, 12), 32, 12);
-  slot.grey(0, 0) = 250;
-  slot.grey(31, 11) = 250;
-  slot.grey(0, 6) = 250;
-  slot.grey(15, 0) = 250;
-  slot.grey(31, 3) = 250;
-  Filtered(slot);
-  EXPECT_EQ(slot.grey(0, 0), 40);
-  EXPECT_EQ(slot.grey(31, 11), 40);
-  EXPECT_EQ(slot.grey(0, 6), 55);
-  EXPECT_EQ(slot.grey(15, 0), 55);
-  EXPECT_EQ(slot.grey(31, 3), 55);
-}
-
-TEST(ApplyFilter3x3, RefusesGeometryBeyond16Bits) {
-  TestSlot slot(Header(65568, 1), 65568, 1);
-  slot.bits()[5] = 0;
-  std::vector<BYTE> before = slot.Snapshot();
-  EXPECT_EQ(ApplyFilter3x3(&slot.job, slot.bits(), 8, FilterArray, 3), 0);
-  EXPECT_EQ(slot.Snapshot(), before);
-}
-
-TEST(GrayToLineart, SetsABitForEveryPixelAboveTheThresholdPackedFromTheStart) {
-  TestSlot slot(Header(48, 9), 48, 9);
-  std::mt19937 rng(9);
-  for (DWORD i = 0; i < slot.job.pagesize; ++i) slot.bits()[i] = static_cast<BYTE>(rng());
-  slot.grey(0, 0) = 221;  // just above: set
-  slot.grey(1, 0) = 220;  // at the threshold: clear
-  std::vector<BYTE> img = slot.Snapshot();
-  GrayToLineart(&slot.job, slot.bits(), 220);
-  for (DWORD y = 0; y < 9; ++y)
-    for (DWORD x = 0; x < 48; ++x) {
-      bool bit = (slot.bits()[y * 6 + x / 8] >> (7 - x % 8)) & 1;
-      ASSERT_EQ(bit, img[y * 48 + x] > 220) << x << "," << y;
-    }
-  EXPECT_EQ(slot.bits()[0] & 0xC0, 0x80);
-}
 
 TEST(DoBorderQuality, FlatGreyKeepsThePlainScreen) {
   for (BYTE g : {0, 100, 128, 230, 255}) {

@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
+#include "filter_process.h"
 
 namespace filtertest {
 
@@ -15,18 +15,7 @@ LiveFilter::LiveFilter(const std::vector<std::string> &args,
                        const std::vector<std::string> &extraEnv) {
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return;
-  // This process's environment less PPD, TMPDIR and what extraEnv sets.
-  auto replaced = [&extraEnv](const char *entry) {
-    for (const std::string &extra : extraEnv) {
-      const size_t nameEnd = extra.find('=') + 1;
-      if (strncmp(entry, extra.c_str(), nameEnd) == 0) return true;
-    }
-    return strncmp(entry, "PPD=", 4) == 0 || strncmp(entry, "TMPDIR=", 7) == 0;
-  };
-  std::vector<std::string> env;
-  for (char **e = environ; *e; ++e)
-    if (!replaced(*e)) env.push_back(*e);
-  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  std::vector<std::string> env = FilterEnvironment(extraEnv);
   std::vector<char *> argv, envp;
   for (auto &s : args) argv.push_back(const_cast<char *>(s.c_str()));
   argv.push_back(nullptr);

@@ -16,7 +16,7 @@ namespace filtertest {
 class LiveFilter {
  public:
   // args: argv[0] (the queue) and the further arguments; extraEnv (NAME=VALUE
-  // entries) replaces or adds to this process's environment, less PPD and TMPDIR.
+  // entries) replaces or adds to this process's environment, less PPD.
   LiveFilter(const std::vector<std::string> &args, const std::vector<std::string> &extraEnv);
   ~LiveFilter();
   LiveFilter(const LiveFilter &) = delete;

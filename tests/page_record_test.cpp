@@ -43,8 +43,8 @@ TEST(PageHeader, PaperCodeComesFromTheExactPortraitSize) {
   struct Case {
     unsigned w, h;
     int code;
-  } cases[] = {{595, 842, 2},   {842, 595, 96},  {612, 792, 15}, {600, 800, 96},
-               {396, 612, 142}, {612, 1008, 16}, {553, 757, 32}, {792, 1224, 30}};
+  } cases[] = {{595, 842, 2},   {842, 595, 96}, {612, 792, 15},  {600, 800, 96}, {396, 612, 142},
+               {612, 1008, 16}, {553, 757, 32}, {792, 1224, 30}, {297, 420, 4},  {420, 297, 96}};
   for (const Case &c : cases) {
     auto slot = A4Slot();
     slot->inheader.PageSize[0] = c.w;

@@ -165,7 +165,7 @@ TEST(RasterInput, ReportsAFaultyEndWithAnErrorLineNamingThePage) {
   input.headerHitEnd = TRUE;
   cups_raster_t *fakeStream = reinterpret_cast<cups_raster_t *>(&input);  // only compared to null
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(ReportRasterEnd(&input, fakeStream, 2));
+  EXPECT_FALSE(ReportRasterEnd(&input, fakeStream, 2, 0));
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("ERROR: The raster data ends inside the header of page 3\n"),
             std::string::npos)
@@ -174,7 +174,7 @@ TEST(RasterInput, ReportsAFaultyEndWithAnErrorLineNamingThePage) {
   input.headerFirstAsk = input.headerSize;
   input.headerBytes = 0;
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(ReportRasterEnd(&input, fakeStream, 2));
+  EXPECT_TRUE(ReportRasterEnd(&input, fakeStream, 2, 0));
   err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err.find("ERROR:"), std::string::npos) << err;
   EXPECT_NE(err.find("RasterInput::end of the job after 2 pages"), std::string::npos) << err;

@@ -478,24 +478,4 @@ TEST(PageHeaderCheck, AcceptsTheLargestBitmapsAndEachGreyAndRgbColourSpace) {
   }
 }
 
-TEST(DisplayPageInfo, LogsEveryFieldWithItsPrinterMeaning) {
-  cups_page_header2_t h = testraster::MakeHeader(100, 10, 24, 600);
-  h.HWResolution[1] = 300;
-  h.cupsInteger[3] = 1;
-  h.cupsCompression = 4;
-  testing::internal::CaptureStderr();
-  DisplayPageInfo(&h);
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err.find("DEBUG: DisplayPageInfo In ---------->\n"), 0u);
-  EXPECT_NE(err.find("DEBUG: MediaClass = \"PwgRaster\" ---------->\n"), std::string::npos);
-  EXPECT_NE(err.find("DEBUG: cupsCompression = 4 (Density) ---------->\n"), std::string::npos);
-  EXPECT_NE(err.find("DEBUG: cupsInteger[3] = 1 (zero edge) ---------->\n"), std::string::npos);
-  EXPECT_NE(err.find("DEBUG: cupsInteger[6] = 0 (LineArt) ---------->\n"), std::string::npos);
-  EXPECT_NE(err.find("DEBUG: HWResolution = [ 600 300 ] ---------->\n"), std::string::npos);
-  EXPECT_NE(err.find("DEBUG: MediaPosition = 250 (Tray) ---------->\n"), std::string::npos);
-  EXPECT_EQ(filtertest::Count(err, "\n"), 46u);
-  const std::string last = "DEBUG: DisplayPageInfo Out ---------->\n";
-  EXPECT_EQ(err.substr(err.size() - last.size()), last);
-}
-
 }  // namespace

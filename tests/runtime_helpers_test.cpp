@@ -56,7 +56,7 @@ TEST(GetTickCount, DifferencesStayRightAcrossTheWrap) {
   // A reading today: the millisecond count modulo 2^32.
   EXPECT_EQ(TickCountOf(1767596649, 123999), static_cast<DWORD>(1767596649123ULL));
   DWORD t0 = GetTickCount();
-  Sleep(20);
+  usleep(20000);
   DWORD elapsed = GetTickCount() - t0;
   EXPECT_GE(elapsed, 19u);
 }
@@ -78,11 +78,6 @@ TEST(FillMemory, UsesTheLowByteOfTheFillValue) {
   EXPECT_EQ(a[0], 0xFF);
   EXPECT_EQ(a[129999], 0xFF);
   EXPECT_EQ(a[130000], 1);
-  ZeroMemory(a.data() + 5, 70000);
-  EXPECT_EQ(a[4], 0xFF);
-  EXPECT_EQ(a[5], 0);
-  EXPECT_EQ(a[70004], 0);
-  EXPECT_EQ(a[70005], 0xFF);
 }
 
 TEST(DeleteFile, RemovesAFileAndReportsAMissingOne) {

@@ -62,7 +62,7 @@ bool DirIsEmpty(const std::string &dir) {
   return std::filesystem::is_empty(std::filesystem::path(dir));
 }
 
-TEST(SpoolFile, HoldsLittleEndianHeadersAndEntriesInAppendOrder) {
+TEST(SpoolFile, KeepsEntriesInAppendOrderInAPrivateFileWithoutAName) {
   SpoolInScratchDir spool;
   ASSERT_TRUE(spool.created());
   EXPECT_TRUE(gSaveToFile.load());
@@ -82,26 +82,16 @@ TEST(SpoolFile, HoldsLittleEndianHeadersAndEntriesInAppendOrder) {
   ASSERT_TRUE(AppendSpoolPage(second.data(), second.size()));
   EXPECT_EQ(SpooledPages(), 2u);
 
-  std::string raw = filtertest::ReadFile(fdPath);
-  Bytes file(raw.begin(), raw.end());
-  ASSERT_EQ(file.size(), 8u + 4 + 1000 + 4 + 2000);
-  const Bytes start = {0x02, 0, 0, 0, 0x08, 0, 0, 0, 0xE8, 0x03, 0, 0};
-  EXPECT_EQ(Bytes(file.begin(), file.begin() + 12), start);
-  EXPECT_EQ(Le32(file, 1012), 2000u);
-  EXPECT_EQ(Bytes(file.begin() + 12, file.begin() + 1012), first);
-  EXPECT_EQ(Bytes(file.begin() + 1016, file.end()), second);
-
   // Lookups walk to the entry; a bad index or a short buffer is refused.
   EXPECT_EQ(GetPageDataSize(0), 1000u);
+  EXPECT_EQ(GetPageDataSize(1), 2000u);
   Bytes out(2000);
+  ASSERT_TRUE(GetPageData(0, 2000, out.data()));
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 1000), first);
   ASSERT_TRUE(GetPageData(1, 2000, out.data()));
   EXPECT_EQ(out, second);
-  testing::internal::CaptureStderr();
   EXPECT_EQ(GetPageDataSize(2), 0u);
   EXPECT_FALSE(GetPageData(1, 1999, out.data()));
-  std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_NE(log.find("DEBUG: Page Index 2 Error, Total pages 2 "), std::string::npos) << log;
-  EXPECT_NE(log.find("DEBUG: Page [1] Buffer too Small 1999 / 2000 "), std::string::npos) << log;
   EXPECT_FALSE(SpoolFailed());
 
   RemoveSpoolFile();
@@ -166,7 +156,7 @@ TEST(SpoolFile, BlankBackPageIsAnEmptyStripeSizedLikeThePrintedPage) {
     }
     h.cupsInteger[4] = c.twoColour ? 1 : 0;
     h.cupsMediaType = 3;
-    ASSERT_TRUE(PJL_SaveBlankPage("42", 3, h));
+    ASSERT_TRUE(PJL_SaveBlankPage(3, h));
     ASSERT_EQ(SpooledPages(), 1u) << c.what;
     ASSERT_EQ(GetPageDataSize(0), 36u) << c.what;
     Bytes rec(36);

@@ -244,3 +244,39 @@ TEST(WholeFilterJob, TwentyMixedPagesComeOutInPageOrderAndEveryOneDecodes) {
 }
 
 }  // namespace
+
+// A spooled page record is copied out of the spool file in pieces; records far
+// larger than a piece must come out whole.  Pages of grey noise compress badly,
+// so each record is well over 64 KB.
+TEST(WholeFilterJob, SpooledPagesWhoseRecordsExceed64KBComeOutWholeInSheetOrder) {
+  ScratchDir dir;
+  std::vector<testraster::Page> pages;
+  uint32_t seed = 12345;
+  for (int n = 0; n < 3; ++n) {
+    testraster::Page p = testraster::WhitePage(testraster::MakeHeader(1600, 1200, 8, 600));
+    for (unsigned y = 0; y < 1200; ++y)
+      for (unsigned x = 0; x < 1600; ++x) {
+        seed = seed * 1103515245u + 12345u;
+        const uint8_t ink = static_cast<uint8_t>(seed >> 24);
+        testraster::SetPixel(p, x, y, ink, ink, ink);
+      }
+    pages.push_back(std::move(p));
+  }
+  auto oneSided = Print(dir, pages);
+  ASSERT_TRUE(oneSided->good()) << oneSided->problem;
+  for (testraster::Page &p : pages) p.header.Duplex = CUPS_TRUE;
+  auto twoSided = Print(dir, pages);
+  ASSERT_TRUE(twoSided->good()) << twoSided->problem;
+  // Sheet order, back page first, and a blank back page for the odd last sheet.
+  ASSERT_EQ(twoSided->pages.size(), 4u);
+  const int from[] = {1, 0, -1, 2};
+  for (int i = 0; i < 4; ++i) {
+    const inspect::PageRecord &record = twoSided->parsed.pages[i];
+    if (from[i] < 0) {
+      EXPECT_EQ(record.blackDots, 0u);
+      continue;
+    }
+    EXPECT_GT(record.compsize, 64u * 1024u) << i;
+    EXPECT_EQ(twoSided->pages[i].bits, oneSided->pages[from[i]].bits) << i;
+  }
+}

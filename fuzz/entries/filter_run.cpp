@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,15 +16,22 @@
 
 // Present in sanitizer builds only: where sanitizer reports are written.
 extern "C" void __sanitizer_set_report_fd(void *fd) __attribute__((weak));
+// Present in sanitizer builds only: what runs before a sanitizer ends the process.
+extern "C" void __sanitizer_set_death_callback(void (*callback)(void)) __attribute__((weak));
 
 namespace fuzzentry {
 
 namespace {
 
-// This process's scratch directory, removed at exit.
+// This process's scratch: the raster input, the printer output and standard
+// error in memory files, rewritten for every run without the cost of
+// truncating a file on disk; the last run's standard error is copied to a file
+// of a directory removed at exit when the run is a finding.
 struct Scratch {
   std::string dir;
-  std::string input, output, err;
+  std::string err;
+  int inputFd = -1, outputFd = -1, errorFd = -1;
+  std::string inputPath;
   Scratch() {
     const char *tmp = getenv("TMPDIR");
     std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/zelvar-fuzz-XXXXXX";
@@ -32,15 +40,24 @@ struct Scratch {
       abort();
     }
     dir = tmpl;
-    input = dir + "/input.ras";
-    output = dir + "/job.prn";
     err = dir + "/stderr.txt";
+    inputFd = MemoryFile("input.ras");
+    outputFd = MemoryFile("job.prn");
+    errorFd = MemoryFile("stderr.txt");
+    if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(KeepLastRunLog);
+    inputPath = "/proc/self/fd/" + std::to_string(inputFd);
   }
   ~Scratch() {
-    unlink(input.c_str());
-    unlink(output.c_str());
     unlink(err.c_str());
     rmdir(dir.c_str());
+  }
+  static int MemoryFile(const char *name) {
+    int fd = memfd_create(name, MFD_CLOEXEC);
+    if (fd < 0) {
+      perror("zelvar fuzz: memfd_create");
+      abort();
+    }
+    return fd;
   }
 };
 
@@ -49,10 +66,10 @@ Scratch &TheScratch() {
   return scratch;
 }
 
-void WriteWhole(const std::string &path, const std::string &bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    perror("zelvar fuzz: open");
+// Replaces the memory file's contents.
+void WriteWhole(int fd, const std::string &bytes) {
+  if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0) {
+    perror("zelvar fuzz: ftruncate");
     abort();
   }
   size_t done = 0;
@@ -64,7 +81,6 @@ void WriteWhole(const std::string &path, const std::string &bytes) {
     }
     done += static_cast<size_t>(n);
   }
-  close(fd);
 }
 
 std::string ReadWhole(int fd) {
@@ -76,8 +92,13 @@ std::string ReadWhole(int fd) {
   return bytes;
 }
 
-int OpenFresh(const std::string &path) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+// A descriptor of its own that appends to the memory file.  The filter's
+// threads write standard error at the same time; a memory file's own
+// descriptor does not serialise the file position of concurrent writes, so one
+// line could overwrite another.  Opened by its path, appending, it does.
+int OpenForAppending(int memoryFd) {
+  const std::string path = "/proc/self/fd/" + std::to_string(memoryFd);
+  int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
   if (fd < 0) {
     perror("zelvar fuzz: open");
     abort();
@@ -92,15 +113,26 @@ void SetReportFd(int fd) {
 
 }  // namespace
 
+void KeepLastRunLog() {
+  Scratch &s = TheScratch();
+  const std::string err = ReadWhole(s.errorFd);
+  int fd = open(s.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  if (write(fd, err.data(), err.size()) < 0) perror("zelvar fuzz: write");
+  close(fd);
+}
+
 FilterRunResult RunFilterInProcess(const std::vector<std::string> &args,
                                    const std::string &raster) {
   Scratch &s = TheScratch();
-  WriteWhole(s.input, raster);
-  int outFd = OpenFresh(s.output);
-  int errFd = OpenFresh(s.err);
+  WriteWhole(s.inputFd, raster);
+  WriteWhole(s.outputFd, std::string());
+  WriteWhole(s.errorFd, std::string());
+  int outFd = OpenForAppending(s.outputFd);
+  int errFd = OpenForAppending(s.errorFd);
 
   std::vector<std::string> argStore = args;
-  argStore.push_back(s.input);
+  argStore.push_back(s.inputPath);
   std::vector<char *> argv;
   for (std::string &a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -116,7 +148,10 @@ FilterRunResult RunFilterInProcess(const std::vector<std::string> &args,
   SetPrinterOutputFd(outFd);
 
   FilterRunResult r;
-  r.status = FilterMain(static_cast<int>(argStore.size()), argv.data());
+  // No cancel can come: a stream cut short is an error at once.
+  FilterSettings settings;
+  settings.cancelGraceMs = 0;
+  r.status = FilterMain(static_cast<int>(argStore.size()), argv.data(), settings);
 
   SetPrinterOutputFd(1);
   SetPageBytesLimitForTesting(0);

@@ -39,7 +39,6 @@ JobInfo gJobRing[kSlotCount];
 
 // What the main thread keeps for one run.
 struct FilterRun {
-  char jobID[260];
   char PrinterLocation[260];
   int numUP;
   BOOL bCollate;
@@ -54,6 +53,7 @@ struct FilterRun {
   BOOL bJobHeaderWritten;
   BOOL bStopTakingPages;  // no further page header is read
   int exitStatus;
+  FilterSettings settings;
 };
 
 // Ends the job after the pages already handed on, with exit status 1.
@@ -198,7 +198,6 @@ void StartImageThread(JobInfo *slot) {
     ImageProcThread(slot);
     return;
   }
-  slot->PageThreadId = id;
   DbgMsg("main::pthread_create, id = %lu", static_cast<unsigned long>(id));
 }
 
@@ -241,7 +240,6 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
   DbgMsg("main::start page %u / index %u!", run->page, index);
   if (!WaitForFreeSlot(slot, index)) return;
   DbgMsg("main::using buffer index %u!", index);
-  slot->PageThreadId = 0;
   DbgMsg("main::end search buffer index %u!", index);
 
   // Reading waits while enough pages hold their 8-bit bitmaps: the work, not the
@@ -252,7 +250,6 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
     return;
   }
 
-  snprintf(slot->jobID, sizeof slot->jobID, "%s", run->jobID);
   slot->PageIndex = run->page;
   slot->inras = ras;
   slot->inheader = *h;
@@ -268,7 +265,7 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
     return;
   }
   // Input cut short inside a page may be the cancel's doing.
-  if (linesRead < h->cupsHeight) CancelArrivesWithin(kCancelGraceMs);
+  if (linesRead < h->cupsHeight) CancelArrivesWithin(run->settings.cancelGraceMs);
   if (CancelRequested()) {
     // Read whole or cut short by the cancel, the page is dropped unprocessed.
     DbgMsg("main::job cancelled, page %u is not printed", run->page);
@@ -319,7 +316,7 @@ void FinishSpooledJob(FilterRun *run) {
     return;
   }
   if (run->bDuplex && run->page % 2 != 0) {
-    PJL_SaveBlankPage(run->jobID, run->page, run->inheader_bak);
+    PJL_SaveBlankPage(run->page, run->inheader_bak);
     ++run->page;
   }
   PJL_FlushPage(&run->FlushPage, run->bDuplex);
@@ -361,9 +358,10 @@ void EndJob(FilterRun *run, pthread_t jbigThread) {
 
 }  // namespace
 
-int FilterMain(int argc, char *argv[]) {
+int FilterMain(int argc, char *argv[], const FilterSettings &settings) {
   FilterRun runState{};
   FilterRun *run = &runState;
+  run->settings = settings;
   DbgMsg("Velquin's Filter 20180830");
 
   if (argc != 6 && argc != 7) {
@@ -379,7 +377,6 @@ int FilterMain(int argc, char *argv[]) {
   DbgMsg("argc = %d", argc);
   for (int i = 0; i < argc; ++i) DbgMsg("argv[%d] = %s", i, argv[i]);
 
-  snprintf(run->jobID, sizeof run->jobID, "%s", argv[1]);
   ResetPrinterOutput();
   ResetPageReports();
   ChooseJbigEncoderFromEnvironment();
@@ -413,7 +410,7 @@ int FilterMain(int argc, char *argv[]) {
       if (ras == nullptr || !ReadRasterHeader(&input, ras, &run->inheader)) {
         // No further page: the end of the stream, or input that is cut short,
         // refused or unreadable.
-        if (!ReportRasterEnd(&input, ras, run->page)) StopJob(run);
+        if (!ReportRasterEnd(&input, ras, run->page, run->settings.cancelGraceMs)) StopJob(run);
         break;
       }
       ReadPage(run, ras, &input, argv, ppd);

@@ -10,16 +10,15 @@
 #include "image/line_art.h"
 #include "output/jbig_thread.h"
 #include "runtime/debug_log.h"
+#include "runtime/page_settings.h"
 #include "runtime/status_messages.h"
 #include "runtime/win_helpers.h"
 
-bool TakesLineArtPath(const cups_page_header2_t &header) {
-  return header.cupsBitsPerPixel == 24 || header.cupsInteger[6] != 0;
-}
+bool TakesLineArtPath(const cups_page_header2_t &header) { return PageSettingsOf(header).lineArt; }
 
 void ProcessPageImage(JobInfo *lpJob) {
-  const cups_page_header2_t &header = lpJob->inheader;
-  if (TakesLineArtPath(header)) {
+  const PageSettings settings = PageSettingsOf(lpJob->inheader);
+  if (settings.lineArt) {
     // Line art: fitted to the printable area, screened with solid outlines, and
     // inverted so that a set bit is a printed dot.  Without memory for the fitting
     // or the line art the page still leaves as a valid 1-bit page, but not as
@@ -37,9 +36,9 @@ void ProcessPageImage(JobInfo *lpJob) {
     ApplyHalftone(lpJob);
     DoNegative(lpJob, 0);
   }
-  if (header.cupsInteger[2] != 0) DoMirror(lpJob);
+  if (settings.mirror) DoMirror(lpJob);
   // Negative print; in two-colour mode only the black plane, the first half.
-  if (header.cupsInteger[1] != 0) DoNegative(lpJob, header.cupsInteger[4] == 1 ? 1 : 0);
+  if (settings.invert) DoNegative(lpJob, settings.twoColour ? 1 : 0);
 }
 
 void *ImageProcThread(void *param) {

@@ -6,6 +6,7 @@
 
 #include "output/printer_output.h"
 #include "runtime/debug_log.h"
+#include "runtime/page_settings.h"
 #include "runtime/win_helpers.h"
 
 std::atomic<int> gMAX_THREAD{1};
@@ -80,7 +81,6 @@ void InitJobState(JobInfo *ring) {
     ring[i].PageIndex = static_cast<DWORD>(i);
     ring[i].lpbuf.store(nullptr, std::memory_order_relaxed);
     ring[i].finish.store(kSlotFree, std::memory_order_relaxed);
-    ring[i].PageThreadId = 0;
     ring[i].lprecord = nullptr;
     ring[i].bRecordFailed = FALSE;
   }
@@ -94,7 +94,7 @@ uint64_t ReferSize(const cups_page_header2_t *h) {
   // Two bytes per raster pixel, four in two-colour mode, computed wide so it
   // cannot wrap.
   uint64_t referSize = static_cast<uint64_t>(h->cupsWidth) * h->cupsHeight * 2;
-  if (h->cupsInteger[4] == 1) referSize *= 2;
+  if (PageSettingsOf(*h).twoColour) referSize *= 2;
   return referSize;
 }
 

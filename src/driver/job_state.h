@@ -32,7 +32,6 @@ constexpr DWORD kSlotEndMark = 3;
 
 struct JobInfo {
   DWORD PageIndex;
-  char jobID[260];
   cups_raster_t *inras;
   cups_page_header2_t inheader;
   std::atomic<BYTE *> lpbuf;
@@ -42,8 +41,6 @@ struct JobInfo {
   DWORD pagesize;
   DWORD linebyteLeft;
   std::atomic<DWORD> finish;
-  pthread_t PageThreadId;
-  DWORD writebytes;
   // The finished page record, set by the image thread before it marks the slot
   // ready, freed by the output thread before it marks it free.  Null in a ready
   // slot when the page was not compressed: bRecordFailed then says whether it

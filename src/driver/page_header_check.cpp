@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "runtime/header_value.h"
+#include "runtime/page_settings.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ BOOL CheckPageHeader(const cups_page_header2_t *h, char *reason, size_t reasonSi
              h->cupsBytesPerLine, h->cupsWidth, bits, static_cast<unsigned long long>(lineBytes));
     return FALSE;
   }
-  const bool twoColour = h->cupsInteger[4] == 1;
+  const bool twoColour = PageSettingsOf(*h).twoColour;
   if (twoColour && bits != 24) {
     snprintf(reason, reasonSize,
              "cupsInteger[4] (ColorMode) 1 needs 24 bits per pixel, cupsBitsPerPixel is %u", bits);

@@ -119,13 +119,14 @@ BOOL IsCleanRasterEnd(RasterEnd end) {
   return end == kRasterEndOfJob || end == kRasterEmptyInput ? TRUE : FALSE;
 }
 
-BOOL ReportRasterEnd(const RasterInput *input, const cups_raster_t *ras, DWORD pagesRead) {
+BOOL ReportRasterEnd(const RasterInput *input, const cups_raster_t *ras, DWORD pagesRead,
+                     DWORD cancelGraceMs) {
   const RasterEnd end = RasterInputEnd(input, ras);
   DbgMsg("RasterInput::%s after %u pages, %llu bytes read", EndName(end), pagesRead,
          static_cast<unsigned long long>(input->bytesRead));
   if (IsCleanRasterEnd(end)) return TRUE;
   // A read given up for the cancel, or input cut short by it upstream.
-  if (CancelRequested() || (EndsEarly(end) && CancelArrivesWithin(kCancelGraceMs))) {
+  if (CancelRequested() || (EndsEarly(end) && CancelArrivesWithin(cancelGraceMs))) {
     DbgMsg("RasterInput::the job is cancelled, its input's end is no error");
     return TRUE;
   }

@@ -66,6 +66,7 @@ BOOL RasterPixelsUncompressed(const RasterInput *input);
 
 // Logs how the input ended and, unless it ended cleanly, writes an "ERROR:"
 // line naming the page concerned (pagesRead + 1).  TRUE for a clean end, and
-// for an early end when the job is cancelled (waiting up to kCancelGraceMs for
+// for an early end when the job is cancelled (waiting up to cancelGraceMs for
 // a cancel on its way), which is no error.
-BOOL ReportRasterEnd(const RasterInput *input, const cups_raster_t *ras, DWORD pagesRead);
+BOOL ReportRasterEnd(const RasterInput *input, const cups_raster_t *ras, DWORD pagesRead,
+                     DWORD cancelGraceMs);

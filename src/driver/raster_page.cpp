@@ -11,6 +11,7 @@
 #include "image/cpu_dispatch.h"
 #include "runtime/debug_log.h"
 #include "runtime/header_value.h"
+#include "runtime/page_settings.h"
 #include "runtime/win_helpers.h"
 
 namespace {
@@ -69,9 +70,10 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead, const RasterInput *input)
     return FALSE;
   }
 
-  const DWORD TwinColorDiff = h->cupsInteger[5] & 0xFF;
+  const PageSettings settings = PageSettingsOf(*h);
+  const DWORD TwinColorDiff = settings.redMargin;
   DbgMsg("GetCUPSPageData:: TwinColorDiff = %d", static_cast<int>(TwinColorDiff));
-  const bool twoColour = h->cupsInteger[4] == 1;
+  const bool twoColour = settings.twoColour;
 
   lpJob->page_width = (h->cupsWidth + 31) / 32 * 32;
   lpJob->page_height = (h->cupsHeight + 31) / 32 * 32;

@@ -6,6 +6,7 @@
 #include "driver/job_state.h"
 #include "image/cpu_dispatch.h"
 #include "runtime/debug_log.h"
+#include "runtime/page_settings.h"
 #include "runtime/win_helpers.h"
 
 namespace {
@@ -170,7 +171,8 @@ BOOL ImageCrop(JobInfo *lpJob) {
   }
 
   BYTE *bitmap = SlotBitmap(lpJob);
-  const bool twoColour = h.cupsInteger[4] == 1;
+  const PageSettings settings = PageSettingsOf(h);
+  const bool twoColour = settings.twoColour;
   const DWORD pageWidth = lpJob->page_width;
   const DWORD stride = lpJob->linebyte;
   const DWORD planeRows = twoColour ? lpJob->page_height / 2 : lpJob->page_height;
@@ -188,7 +190,7 @@ BOOL ImageCrop(JobInfo *lpJob) {
     return TRUE;
   }
 
-  if (h.cupsInteger[3] == 1) {
+  if (settings.scaleToFit) {
     // The scale factor is taken to the content size the padded bitmap was made
     // from; a page without it, or one the scaler cannot take, keeps its padded
     // size like any other page that cannot be fitted.

@@ -6,6 +6,7 @@
 #include "image/halftone_matrix.h"
 #include "image/tone_curve.h"
 #include "runtime/debug_log.h"
+#include "runtime/page_settings.h"
 #include "runtime/win_helpers.h"
 
 namespace {
@@ -75,7 +76,7 @@ BOOL ApplyHalftone(JobInfo *lpJob) {
   }
 
   const int select = ToneCurveSelect(static_cast<LONG>(lpJob->inheader.cupsCompression),
-                                     lpJob->inheader.cupsInteger[0] != 0);
+                                     PageSettingsOf(lpJob->inheader).tonerSave);
   DbgMsg("ApplyHalftone::Calculate Brightness & Gamma Start");
   DbgMsg("ApplyHalftone::brightness = %d", kBrightness);
   DbgMsg("ApplyHalftone::select = %d", select);

@@ -202,15 +202,9 @@ ZELVAR_CLONES void MergeLineArt(BYTE *screen, DWORD screenStride, const BYTE *ma
 }
 
 // The filter's divisor: the kernel's sum, or 1 when that is not positive.
-int KernelDivisor(const int *filterArray, bool log) {
+int KernelDivisor(const int *filterArray) {
   int MatrixCount = 0;
-  for (int i = 0; i < kKernelWidth * kKernelWidth; ++i) {
-    MatrixCount += filterArray[i];
-    if (log) {
-      DbgMsg("ApplyFilter3x3::Matrix[i][j] = %d", filterArray[i]);
-      DbgMsg("ApplyFilter3x3::filterArray = %d", filterArray[i]);
-    }
-  }
+  for (int i = 0; i < kKernelWidth * kKernelWidth; ++i) MatrixCount += filterArray[i];
   return MatrixCount <= 0 ? 1 : MatrixCount;
 }
 
@@ -222,76 +216,6 @@ DWORD PixelStep(WORD bits, DWORD width) {
 }
 
 }  // namespace
-
-WORD ApplyFilter3x3(JobInfo *lpJob, BYTE *lpbuf, WORD bits, const int *filterArray,
-                    short filterArrayWidth) {
-  const DWORD start = GetTickCount();
-  const DWORD pageWidth = lpJob->page_width;
-  const DWORD pageHeight = lpJob->page_height;
-  DbgMsg("ApplyFilter3x3 In, width = %u, height = %u, lines = %u, bits = %d, ArrayWidth = %d",
-         pageWidth, pageHeight, pageHeight, bits, filterArrayWidth);
-  if (lpbuf == nullptr || !FitsWord(pageWidth) || !FitsWord(pageHeight)) {
-    DbgMsg("ApplyFilter3x3::image of %ux%u cannot be filtered", pageWidth, pageHeight);
-    return 0;
-  }
-  const WORD width = static_cast<WORD>(pageWidth);
-  const WORD height = static_cast<WORD>(pageHeight);
-
-  // The kernel is always 3 x 3.
-  const int MatrixCount = KernelDivisor(filterArray, true);
-  DbgMsg("ApplyFilter3x3::MatrixCount = %d", MatrixCount);
-  const Kernel kernel = MakeKernel(filterArray, MatrixCount);
-  const DWORD pixlen = PixelStep(bits, width);
-
-  // The image is filtered in place from the top; the rows above the one being
-  // written are kept in two rolling copies of their original values, so no copy
-  // of the whole image is needed.  The row below is still unchanged in place.
-  DbgMsg("ApplyFilter3x3::Allocate s_imgbuf");
-  const size_t bufsize = static_cast<size_t>(width) * 2;
-  std::unique_ptr<BYTE, FreeDeleter> s_imgbuf(
-      static_cast<BYTE *>(GlobalAlloc(0, static_cast<int64_t>(bufsize))));
-  DbgMsg("ApplyFilter3x3::bufsize = %zu", bufsize);
-  if (!s_imgbuf) return 0;
-  BYTE *above = s_imgbuf.get();
-  BYTE *here = above + width;
-  DbgMsg("ApplyFilter3x3::First Block");
-  DbgMsg("ApplyFilter3x3::HelfKeepMatrixLines = %d, line_bytes = %d, lines = %d", 1, width, height);
-  CopyMemory(above, lpbuf, width);
-  CopyMemory(here, lpbuf, width);
-  DbgMsg("ApplyFilter3x3::Last Block");
-  DbgMsg("ApplyFilter3x3::HelfKeepMatrixLines = %d, lines = %d", 1, height + 1);
-  for (DWORD r = 0; r < height; ++r) {
-    BYTE *row = lpbuf + static_cast<size_t>(r) * width;
-    const BYTE *down = r + 1 < height ? row + width : here;
-    FilterRow(above, here, down, width, pixlen, kernel, row);
-    // Row r + 1's original becomes `here`, row r's original `above`.
-    BYTE *t = above;
-    above = here;
-    here = t;
-    if (r + 1 < height) CopyMemory(here, row + width, width);
-  }
-  DbgMsg("ApplyFilter3x3::Final Copy Memory");
-  DbgMsg("ApplyFilter3x3 Out, Tick = %u", GetTickCount() - start);
-  return height;
-}
-
-void GrayToLineart(JobInfo *lpJob, BYTE *lpbuf, int threshold) {
-  const DWORD start = GetTickCount();
-  const DWORD width = lpJob->page_width;
-  const DWORD height = lpJob->page_height;
-  const DWORD linebytes = width / 8;
-  DbgMsg("GrayToLineart In, threshold = %d", threshold);
-  if (lpbuf == nullptr || !FitsWord(width) || !FitsWord(height)) {
-    DbgMsg("GrayToLineart Out, Tick = %u", GetTickCount() - start);
-    return;
-  }
-  // Packed in place, rows in ascending order: 1-bit byte i of row y is stored
-  // after pixels 8i..8i+7 of that row have been read, and lies at or before them.
-  for (DWORD y = 0; y < height; ++y)
-    ThresholdRow(lpbuf + static_cast<size_t>(y) * width, width, threshold,
-                 lpbuf + static_cast<size_t>(y) * linebytes);
-  DbgMsg("GrayToLineart Out, Tick = %u", GetTickCount() - start);
-}
 
 BOOL DoBorderQuality(JobInfo *lpJob) {
   const DWORD start = GetTickCount();
@@ -314,7 +238,7 @@ BOOL DoBorderQuality(JobInfo *lpJob) {
   if (mask && scratch) {
     DbgMsg("DoBorderQuality::Apply Filter");
     DbgMsg("DoBorderQuality::Convert to Lineart");
-    const Kernel kernel = MakeKernel(FilterArray, KernelDivisor(FilterArray, false));
+    const Kernel kernel = MakeKernel(FilterArray, KernelDivisor(FilterArray));
     BuildLineArtMask(bitmap, stride, width, height, PixelStep(8, width), kernel, kLineArtThreshold,
                      scratch.get(), mask.get());
   } else {

@@ -115,16 +115,11 @@ void CompressSlotPage(JobInfo *slot) {
 void *JbigThread(void *param) {
   JobInfo *ring = static_cast<JobInfo *>(param);
   DWORD jobtick = GetTickCount();
-  // Only the hand-over state is read here: the main thread may already be filling
-  // slot 0's other fields.
-  for (int i = 0; i < kSlotCount; ++i)
-    DbgMsg("JbigThread::[%d]finish = %u", i, SlotState(&ring[i]));
   DWORD CurrentPage = 0;
   BOOL outputStopped = FALSE;
   while (!JbigThreadExitRequested()) {
     DWORD ticket = SlotChangeTicket();
     DWORD index = CurrentPage % static_cast<DWORD>(MaxThreads());
-    DbgMsg("JbigThread::gJbigThreadExit = %d", 0);
     DbgMsg("JbigThread::check buffer index = %u, CurrentPage = %u", index, CurrentPage);
     JobInfo *slot = &ring[index];
     DWORD finish = SlotState(slot);

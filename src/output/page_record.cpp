@@ -2,6 +2,7 @@
 
 #include "driver/job_state.h"
 #include "runtime/debug_log.h"
+#include "runtime/page_settings.h"
 
 // Rows in search order; every row is portrait (w below h).
 const PAPERFORMAT PaperFormat[kPaperFormatCount] = {
@@ -79,8 +80,9 @@ BOOL PJL_WritePageHeader(const JobInfo *lpJob, BYTE *outbuf, DWORD CompressSize,
   DbgMsg("MediaPosition = %d", ph.MediaPosition);
   ph.OutBin = 0;
   ph.Bits = 1;
-  ph.Colors = h.cupsInteger[4] == 1 ? 2 : 1;
-  ph.ColorMode = h.cupsInteger[4] == 2 ? 1 : 0;
+  const PageSettings settings = PageSettingsOf(h);
+  ph.Colors = settings.twoColour ? 2 : 1;
+  ph.ColorMode = settings.colourMode ? 1 : 0;
   ph.CompMethod = 1;
 
   BYTE *p = outbuf;

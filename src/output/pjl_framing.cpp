@@ -10,6 +10,7 @@
 #include "output/printer_output.h"
 #include "runtime/debug_log.h"
 #include "runtime/header_value.h"
+#include "runtime/page_settings.h"
 #include "runtime/win_helpers.h"
 
 namespace {
@@ -89,7 +90,7 @@ void AppendHeaderLines(BlockBuilder *b, const cups_page_header2_t *h, const char
   AppendLine(b, "@PJL COMMENT Copies,%s\r\n", text[kCopies]);
   AppendLine(b, "@PJL COMMENT %s\r\n", text[kLocation]);
   AppendLine(b, "@PJL SET JOBNAME=\"CUPS\"\r\n");
-  AppendLine(b, "@PJL SET ECONOMODE=%s\r\n", h->cupsInteger[0] != 0 ? "ON" : "OFF");
+  AppendLine(b, "@PJL SET ECONOMODE=%s\r\n", PageSettingsOf(*h).tonerSave ? "ON" : "OFF");
   AppendLine(b, "@PJL SET DENSITY=%d\r\n", static_cast<int>(h->cupsCompression + 1));
   AppendLine(b, "@PJL SET AUTOSELECT=%s\r\n",
              h->MediaPosition == static_cast<unsigned>(kAutoSelectTray) ? "ON" : "OFF");

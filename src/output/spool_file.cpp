@@ -21,6 +21,7 @@
 #include "output/page_record.h"
 #include "output/printer_output.h"
 #include "runtime/debug_log.h"
+#include "runtime/page_settings.h"
 #include "runtime/status_messages.h"
 #include "runtime/win_helpers.h"
 
@@ -324,10 +325,9 @@ BOOL PJL_FlushPage(DWORD *finishpage, int bDuplex) {
   return ok ? TRUE : FALSE;
 }
 
-BOOL PJL_SaveBlankPage(const char *jobID, DWORD page_index, cups_page_header2_t inheader) {
+BOOL PJL_SaveBlankPage(DWORD page_index, cups_page_header2_t inheader) {
   DbgMsg("PJL_SaveBlankPage::In");
   JobInfo slot{};
-  snprintf(slot.jobID, sizeof slot.jobID, "%s", jobID);
   slot.PageIndex = page_index;
   slot.inheader = inheader;
   const cups_page_header2_t &h = slot.inheader;
@@ -348,7 +348,7 @@ BOOL PJL_SaveBlankPage(const char *jobID, DWORD page_index, cups_page_header2_t 
              height, page_width, page_height);
     }
   }
-  if (h.cupsInteger[4] == 1) page_height *= 2;
+  if (PageSettingsOf(h).twoColour) page_height *= 2;
   slot.page_width = page_width;
   slot.page_height = page_height;
   DbgMsg("PJL_SaveBlankPage::page_width = %u", slot.page_width);

@@ -72,7 +72,7 @@ BOOL GetPageData(DWORD index, DWORD outBufSize, BYTE *lpOutBuf);
 BOOL PJL_FlushPage(DWORD *finishpage, int bDuplex);
 // Appends a blank back page with the sizes and media of `inheader`.  FALSE when
 // the append failed.
-BOOL PJL_SaveBlankPage(const char *jobID, DWORD page_index, cups_page_header2_t inheader);
+BOOL PJL_SaveBlankPage(DWORD page_index, cups_page_header2_t inheader);
 // After the last flush: when the filter collates, sends the whole spooled
 // sequence once more for each of the nCopies - 1 further copies (two-sided: by
 // sheets, back page first), with "PAGE:" lines as PJL_FlushPage, until the job

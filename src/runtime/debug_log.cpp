@@ -31,13 +31,11 @@ void WriteAll(int fd, const char *p, size_t len) {
   }
 }
 
-// Appends one record to the log file, if the switch directory exists.  Neither
-// the directory nor the file is reached through a symbolic link, and a file with
-// a second hard link is left alone: the record goes into the directory's own
+// Appends one record to the log file of the switch directory.  Neither the
+// directory nor the file is reached through a symbolic link, and a file with a
+// second hard link is left alone: the record goes into the directory's own
 // regular file or nowhere.  The record goes out in one append.
-void AppendRecord(const char *record, size_t len) {
-  const char *dir = gLogDir.load(std::memory_order_acquire);
-  if (access(dir, F_OK) != 0) return;
+void AppendRecord(const char *dir, const char *record, size_t len) {
   int dirfd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dirfd < 0) return;
   int fd = openat(dirfd, kLogName, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -58,9 +56,6 @@ void DbgMsg(const char *szMsgFormat, ...) {
   // The message: at most 2046 characters, then room for the newline and the
   // terminator.  A longer message is cut.
   char msgText[2048];
-  char msgTime[260];
-  memset(msgText, 0, sizeof msgText);
-  memset(msgTime, 0, sizeof msgTime);
 
   char raw[sizeof msgText];
   va_list ap;
@@ -78,6 +73,10 @@ void DbgMsg(const char *szMsgFormat, ...) {
     WriteAll(2, line,
              static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
 
+  // The log file only while the switch directory exists.
+  const char *dir = gLogDir.load(std::memory_order_acquire);
+  if (access(dir, F_OK) != 0) return;
+  char msgTime[260];
   time_t now = time(nullptr);
   struct tm tmv;
   memset(&tmv, 0, sizeof tmv);
@@ -90,5 +89,5 @@ void DbgMsg(const char *szMsgFormat, ...) {
   size_t tl = strlen(msgTime);
   memcpy(record, msgTime, tl);
   memcpy(record + tl, msgText, len + 1);
-  AppendRecord(record, tl + len + 1);
+  AppendRecord(dir, record, tl + len + 1);
 }

@@ -22,8 +22,6 @@ void FillMemory(void *dest, DWORD count, short fbyte) {
   }
 }
 
-void ZeroMemory(void *dest, DWORD count) { FillMemory(dest, count, 0); }
-
 void MoveMemory(void *dest, const void *src, DWORD count) {
   BYTE *d = static_cast<BYTE *>(dest);
   const BYTE *s = static_cast<const BYTE *>(src);
@@ -35,8 +33,6 @@ void MoveMemory(void *dest, const void *src, DWORD count) {
 }
 
 void CopyMemory(void *dest, const void *src, DWORD count) { MoveMemory(dest, src, count); }
-
-void Sleep(DWORD msec) { usleep(static_cast<useconds_t>(msec * 1000u)); }
 
 BOOL DeleteFile(const char *fname) { return remove(fname) == 0 ? TRUE : FALSE; }
 

@@ -7,10 +7,8 @@
 #include "runtime/win_types.h"
 
 void FillMemory(void *dest, DWORD count, short fbyte);
-void ZeroMemory(void *dest, DWORD count);
 void MoveMemory(void *dest, const void *src, DWORD count);
 void CopyMemory(void *dest, const void *src, DWORD count);
-void Sleep(DWORD msec);
 BOOL DeleteFile(const char *fname);
 // A block of msize bytes (null for a negative size or when memory is short),
 // released with GlobalFree or free().  Blocks of kHugePageBytes or more start on

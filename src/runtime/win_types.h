@@ -9,8 +9,6 @@ typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef int32_t BOOL;
 typedef void *HGLOBAL;
-typedef char TCHAR;
-typedef BYTE *LPBYTE;
 
 #ifndef TRUE
 #define TRUE 1

@@ -16,6 +16,8 @@ static void Usage() {
       "         [--duplex] [--tumble] [--copies N] [--collate] [--two-colour]\n"
       "         [--density N] [--toner-save] [--invert] [--mirror] [--scale]\n"
       "         [--margins] [--media-type N] [--tray N] [--compressed]\n"
+      "         [--colour-space k|w|sw|rgb|srgb] [--line-art] [--colour-level N]\n"
+      "         [--colour-mode N]\n"
       "       zelvar-make-raster --out FILE --pwg sgray_8|srgb_8|black_1|TYPE --media PWG-NAME\n"
       "         [--pages N] [--dpi N] [--content mark|text|photo] [--red N]\n"
       "  WxH is the sheet in points.  --margins gives the page a 12-point imaging box\n"
@@ -73,9 +75,11 @@ int main(int argc, char **argv) {
   std::string out, content = "mark", pwg, media;
   int red = -1;
   unsigned pages = 1, dpi = 600, depth = 24, copies = 1, wPt = 612, hPt = 792;
-  int density = 3, mediaType = 0, tray = 250;
+  int density = 3, mediaType = 0, tray = 250, colourLevel = 0, colourMode = -1;
+  std::string colourSpace;
   bool duplex = false, tumble = false, collate = false, twoColour = false, tonerSave = false,
-       invert = false, mirror = false, scale = false, margins = false, compressed = false;
+       invert = false, mirror = false, scale = false, margins = false, compressed = false,
+       lineArt = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto next = [&]() -> const char * {
@@ -128,6 +132,14 @@ int main(int argc, char **argv) {
       tray = atoi(next());
     else if (a == "--compressed")
       compressed = true;
+    else if (a == "--colour-space")
+      colourSpace = next();
+    else if (a == "--line-art")
+      lineArt = true;
+    else if (a == "--colour-mode")
+      colourMode = atoi(next());
+    else if (a == "--colour-level")
+      colourLevel = atoi(next());
     else if (a == "--pwg")
       pwg = next();
     else if (a == "--media")
@@ -139,7 +151,21 @@ int main(int argc, char **argv) {
       return 2;
     }
   }
-  if (out.empty() || (depth != 8 && depth != 24) || dpi == 0) {
+  // The colour space of the pages; the default is K for 8 bits, RGB for 24.
+  const struct {
+    const char *name;
+    unsigned depth;
+    cups_cspace_t space;
+  } spaces[] = {{"k", 8, CUPS_CSPACE_K},
+                {"w", 8, CUPS_CSPACE_W},
+                {"sw", 8, CUPS_CSPACE_SW},
+                {"rgb", 24, CUPS_CSPACE_RGB},
+                {"srgb", 24, CUPS_CSPACE_SRGB}};
+  int space = -1;
+  for (unsigned i = 0; i < sizeof spaces / sizeof spaces[0]; ++i)
+    if (colourSpace == spaces[i].name && depth == spaces[i].depth) space = static_cast<int>(i);
+  if (out.empty() || (depth != 8 && depth != 24) || dpi == 0 ||
+      (!colourSpace.empty() && space < 0)) {
     Usage();
     return 2;
   }
@@ -179,6 +205,10 @@ int main(int argc, char **argv) {
     h.cupsInteger[2] = mirror;
     h.cupsInteger[3] = scale ? 1 : 0;
     h.cupsInteger[4] = twoColour ? 1 : 0;
+    if (colourMode >= 0) h.cupsInteger[4] = static_cast<unsigned>(colourMode);
+    h.cupsInteger[5] = colourLevel;
+    h.cupsInteger[6] = lineArt ? 1 : 0;
+    if (space >= 0) h.cupsColorSpace = spaces[space].space;
     h.cupsMediaType = mediaType;
     h.MediaPosition = tray;
     testraster::Page p = testraster::WhitePage(h);
