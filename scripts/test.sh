@@ -24,7 +24,7 @@ scripts/install-deps.sh
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-echo "== test size"
+stage "test size"
 scripts/test-ratio.sh
 
 # ThreadSanitizer needs the memory layout it was built for; on kernels with more
