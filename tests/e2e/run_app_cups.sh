@@ -88,9 +88,6 @@ check_job() {
   done
 }
 
-# The filter's log (in the application's) says which way it took: line art is
-# fitted to the printable area first, the halftone path only screens.
-
 # ---------------------------------------------------------------------------
 print_job plain letter3.pdf
 # Defaults: Letter, 600 dpi, monochrome line art, density 3, automatic tray.
