@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "driver/job_state.h"
+#include "page/page.h"
 
 namespace {
 
@@ -16,13 +16,13 @@ namespace {
 // area behind it that no operation may touch.
 struct BitmapSlot {
   static constexpr size_t kGuard = 16;
-  std::unique_ptr<JobInfo> slot{new JobInfo()};
+  std::unique_ptr<Page> slot{new Page()};
   std::vector<uint8_t> buffer;
 
   BitmapSlot(const std::vector<uint8_t> &bytes, DWORD linebyte, DWORD height) {
     buffer = bytes;
     buffer.resize(bytes.size() + kGuard, 0xA5);
-    slot->lpbuf.store(buffer.data());
+    slot->lpbuf = buffer.data();
     slot->linebyte = linebyte;
     slot->page_height = height;
     slot->page_width = linebyte * 8;

@@ -7,8 +7,8 @@
 #include <random>
 #include <string>
 
-#include "driver/job_state.h"
 #include "image_slot.h"
+#include "page/page.h"
 #include "test_raster.h"
 
 using imagetest::TestSlot;

@@ -135,7 +135,7 @@ TEST(ApplyHalftone, RefusesASlotWithoutAUsablePageAndLeavesItUnchanged) {
   {
     TestSlot slot(GreyHeader(64, 8, 3, false), 64, 8);
     free(slot.bits());
-    slot.job.lpbuf.store(nullptr);
+    slot.job.lpbuf = nullptr;
     EXPECT_FALSE(ApplyHalftone(&slot.job));
   }
   {

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/cancel_signal.h"
+#include "runtime/cancel_signal.h"
 
 namespace {
 
@@ -95,6 +95,7 @@ TEST(ImageGate, ACancelLetsWaitingThreadsThrough) {
   EXPECT_EXIT(
       {
         if (!InstallCancelHandler()) _exit(2);
+        SetCancelWakeUp([](void *) { ImageGateClose(); }, nullptr);  // as a job does
         ImageGateOpen(1);
         std::atomic<bool> through{false};
         std::thread waiting([&through] {

@@ -1,4 +1,4 @@
-// Page slots for the image tests: an 8-bit page laid out as raster reading leaves
+// Pages for the image tests: an 8-bit page laid out as raster reading leaves
 // it (rows padded to multiples of 32, white padding, red plane after the black
 // plane in two-colour mode), in a block of exactly `pagesize` bytes so that the
 // sanitizers see any access beyond it.
@@ -10,15 +10,15 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/job_state.h"
 #include "image/halftone_matrix.h"
+#include "page/page.h"
 
 namespace imagetest {
 
 inline DWORD RoundUp32(DWORD v) { return (v + 31) & ~31u; }
 
 struct TestSlot {
-  JobInfo job{};
+  Page job{};
 
   // The padded bitmap for the header's content size.
   explicit TestSlot(const cups_page_header2_t &header) {
@@ -30,11 +30,11 @@ struct TestSlot {
   TestSlot(const cups_page_header2_t &header, DWORD width, DWORD height) {
     Init(header, width, height);
   }
-  ~TestSlot() { free(SlotBitmap(&job)); }
+  ~TestSlot() { free(job.lpbuf); }
   TestSlot(const TestSlot &) = delete;
   TestSlot &operator=(const TestSlot &) = delete;
 
-  BYTE *bits() const { return SlotBitmap(&job); }
+  BYTE *bits() const { return job.lpbuf; }
   BYTE &grey(DWORD x, DWORD y) { return bits()[static_cast<size_t>(y) * job.linebyte + x]; }
   // Row y of the red plane of an 8-bit two-colour page.
   BYTE &red(DWORD x, DWORD y) { return grey(x, job.page_height / 2 + y); }
@@ -55,10 +55,8 @@ struct TestSlot {
     job.linebyte = width;
     job.pagesize = width * height;
     job.linebyteLeft = width - header.cupsWidth;
-    job.finish.store(kSlotInWork);
-    BYTE *b = static_cast<BYTE *>(malloc(job.pagesize ? job.pagesize : 1));
-    memset(b, 255, job.pagesize);
-    job.lpbuf.store(b);
+    job.lpbuf = static_cast<BYTE *>(malloc(job.pagesize ? job.pagesize : 1));
+    memset(job.lpbuf, 255, job.pagesize);
   }
 };
 

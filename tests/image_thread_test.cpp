@@ -1,20 +1,17 @@
-// The image thread: branch by depth, the order crop, line art, negative, mirror,
-// the resulting polarity, and the hand-over of the compressed page to the output
-// thread.
-#include "driver/image_thread.h"
-
+// A page's image work: branch by depth, the order crop, line art, negative,
+// mirror, the resulting polarity, and the page record the 1-bit page becomes.
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <memory>
 #include <span>
 #include <string>
 
-#include "driver/job_state.h"
+#include "image/page_image.h"
 #include "image/tone_curve.h"
 #include "image_slot.h"
 #include "job_parser.h"
-#include "output/jbig_compress.h"
+#include "output/jbig_output_area.h"
+#include "output/page_record.h"
 #include "page_decoder.h"
 #include "test_raster.h"
 
@@ -198,69 +195,25 @@ inspect::PageRecord RecordAt(const BYTE *bytes, size_t size) {
   return r;
 }
 
-// What the output thread does with ready pages, in page order: take the page's
-// record (decoded back here with libjbig), free it, hand the slot back and reuse
-// it for another page number.
-struct Consumer {
-  std::vector<TestSlot *> slots;
-  std::vector<std::vector<BYTE>> pages;
-  std::vector<std::string> problems;
-};
-
-void *Consume(void *param) {
-  Consumer *c = static_cast<Consumer *>(param);
-  for (size_t i = 0; i < c->slots.size(); ++i) {
-    JobInfo *job = &c->slots[i]->job;
-    for (;;) {
-      DWORD ticket = SlotChangeTicket();
-      if (SlotState(job) == kSlotReady) break;
-      WaitSlotChange(ticket, kPollMs);
-    }
-    const JbigOutputArea *record = job->lprecord;
-    std::string problem = record ? "" : "no record";
-    inspect::Bitmap page;
-    if (record && !inspect::DecodePage(RecordAt(record->data, record->size), &page, &problem))
-      page.bits.clear();
-    c->pages.push_back(page.bits);
-    c->problems.push_back(problem);
-    delete job->lprecord;
-    job->lprecord = nullptr;
-    job->PageIndex = 1000 + static_cast<DWORD>(i);
-    SetSlotState(job, kSlotFree);
-  }
-  return nullptr;
-}
-
 }  // namespace
 
-TEST(ImageProcThread, PagesProcessedOnTheirOwnThreadsMatchTheSameWorkDoneInline) {
+TEST(ProcessPageImage, EveryKindOfPageBecomesARecordThatDecodesToItsOneBitPage) {
   std::vector<PageOptions> options(6);
   for (size_t i = 0; i < options.size(); ++i) {
     options[i].bitsPerPixel = i % 3 == 2 ? 8 : 24;
     options[i].twoColour = i % 2 == 1;
     options[i].invert = i == 3;
+    options[i].mirror = i == 4;
     options[i].lineX = 300 + 40 * static_cast<DWORD>(i);
   }
-  std::vector<std::unique_ptr<TestSlot>> slots;
-  Consumer consumer;
   for (size_t i = 0; i < options.size(); ++i) {
-    slots.push_back(MakePage(options[i]));
-    slots.back()->job.PageIndex = static_cast<DWORD>(i);
-    consumer.slots.push_back(slots.back().get());
-  }
-  pthread_t consumerThread;
-  ASSERT_EQ(pthread_create(&consumerThread, nullptr, Consume, &consumer), 0);
-  std::vector<pthread_t> workers(slots.size());
-  for (size_t i = 0; i < slots.size(); ++i)
-    ASSERT_EQ(pthread_create(&workers[i], nullptr, ImageProcThread, &slots[i]->job), 0);
-  pthread_join(consumerThread, nullptr);
-  for (pthread_t t : workers) pthread_join(t, nullptr);
-
-  ASSERT_EQ(consumer.pages.size(), options.size());
-  for (size_t i = 0; i < options.size(); ++i) {
-    auto inlineSlot = Processed(options[i]);
-    EXPECT_EQ(consumer.problems[i], "") << "page " << i;
-    EXPECT_EQ(consumer.pages[i], OneBitPage(*inlineSlot)) << "page " << i;
-    EXPECT_EQ(slots[i]->job.lpbuf.load(), nullptr);
+    auto slot = Processed(options[i]);
+    JbigOutputArea record;
+    ASSERT_TRUE(BuildPageRecord(slot->job, &record)) << "page " << i;
+    std::string problem;
+    inspect::Bitmap page;
+    ASSERT_TRUE(inspect::DecodePage(RecordAt(record.data, record.size), &page, &problem))
+        << "page " << i << ": " << problem;
+    EXPECT_EQ(page.bits, OneBitPage(*slot)) << "page " << i;
   }
 }

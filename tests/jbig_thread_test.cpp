@@ -1,7 +1,7 @@
 // Page records and the output thread: pages in order however their compression
 // ends, records that decode back to the bitmaps that went in, and a printer that
 // goes away.
-#include "output/jbig_thread.h"
+#include "driver/jbig_thread.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 
 #include "driver/job_state.h"
 #include "job_parser.h"
+#include "output/jbig_compress.h"
 #include "output/pjl_framing.h"
 #include "output/printer_output.h"
 #include "page_decoder.h"
@@ -131,15 +132,15 @@ namespace {
 // Fills `slot` with `page` as the page loop and the image thread leave it: header,
 // geometry and the 1-bit bitmap, in work.
 void FillSlot(JobInfo *slot, const testjob::Page &page, DWORD index) {
-  slot->PageIndex = index;
-  slot->inheader = page.header;
-  slot->page_width = page.width;
-  slot->page_height = page.height;
-  slot->linebyte = page.width / 8;
-  BYTE *bitmap = static_cast<BYTE *>(malloc(page.bits.size()));
-  memcpy(bitmap, page.bits.data(), page.bits.size());
+  Page &p = slot->page;
+  p.PageIndex = index;
+  p.inheader = page.header;
+  p.page_width = page.width;
+  p.page_height = page.height;
+  p.linebyte = page.width / 8;
+  p.lpbuf = static_cast<BYTE *>(malloc(page.bits.size()));
+  memcpy(p.lpbuf, page.bits.data(), page.bits.size());
   SetSlotState(slot, kSlotInWork);
-  SetSlotBitmap(slot, bitmap);
 }
 
 void AwaitState(const JobInfo *slot, DWORD state) {
@@ -162,7 +163,7 @@ TEST(JbigThread, ASlotInWorkIsNotTakenAndAReadyOneIsSentAndReleased) {
   ASSERT_EQ(pthread_create(&thread, nullptr, JbigThread, ring.get()), 0);
   CompressSlotPage(&ring[0]);
   // Compressed: the bitmap is gone and the record waits in the slot.
-  EXPECT_EQ(SlotBitmap(&ring[0]), nullptr);
+  EXPECT_EQ(ring[0].page.lpbuf, nullptr);
   ASSERT_NE(ring[0].lprecord, nullptr);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(SlotState(&ring[0]), kSlotInWork);

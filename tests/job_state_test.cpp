@@ -57,9 +57,9 @@ TEST(JobState, InitialisationFreesEverySlotAndResetsTheCounters) {
   BYTE dummy = 0;
   JbigOutputArea record;
   for (int i = 0; i < kSlotCount; ++i) {
-    ring[i].PageIndex = 1000;
+    ring[i].page.PageIndex = 1000;
     ring[i].finish = kSlotReady;
-    ring[i].lpbuf = &dummy;
+    ring[i].page.lpbuf = &dummy;
     ring[i].lprecord = &record;
     ring[i].bRecordFailed = TRUE;
   }
@@ -69,9 +69,9 @@ TEST(JobState, InitialisationFreesEverySlotAndResetsTheCounters) {
   gJbigThreadExit = TRUE;
   InitJobState(ring.get());
   for (int i = 0; i < kSlotCount; ++i) {
-    EXPECT_EQ(ring[i].PageIndex, static_cast<DWORD>(i));
+    EXPECT_EQ(ring[i].page.PageIndex, static_cast<DWORD>(i));
     EXPECT_EQ(SlotState(&ring[i]), kSlotFree);
-    EXPECT_EQ(SlotBitmap(&ring[i]), nullptr);
+    EXPECT_EQ(ring[i].page.lpbuf, nullptr);
     EXPECT_EQ(ring[i].lprecord, nullptr);
     EXPECT_EQ(ring[i].bRecordFailed, FALSE);
   }

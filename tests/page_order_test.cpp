@@ -144,10 +144,10 @@ TEST(PageOrder, ParallelCompressionSendsTheBytesOfOneEncoderSpooledTwoSidedColla
   Printed serial = Print(dir, raster, "Collate=true", 1);
   ASSERT_EQ(serial.run.status, 1) << serial.run.err;
   ASSERT_TRUE(serial.job.ok) << serial.job.error << " at " << serial.job.error_offset;
-  // Eleven pages and the blank back page, three times over, back pages first.
+  // Eleven pages and the blank back page, three times over, back pages first:
+  // only a spooled job is replayed.
   ASSERT_EQ(serial.job.pages.size(), 36u);
   EXPECT_NE(serial.run.err.find("ERROR: Page 12 has an invalid raster header"), std::string::npos);
-  EXPECT_NE(serial.run.err.find("gSaveToFile = 1"), std::string::npos) << "spooled";
   for (int threads : {2, 8}) {
     Printed parallel = Print(dir, raster, "Collate=true", threads);
     ExpectSameBytes(serial, parallel, ("image threads " + std::to_string(threads)).c_str());

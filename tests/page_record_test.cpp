@@ -6,12 +6,12 @@
 #include <memory>
 #include <vector>
 
-#include "driver/job_state.h"
+#include "page/page.h"
 
 namespace {
 
-std::unique_ptr<JobInfo> A4Slot() {
-  std::unique_ptr<JobInfo> s(new JobInfo());
+std::unique_ptr<Page> A4Slot() {
+  std::unique_ptr<Page> s(new Page());
   s->page_width = 4928;
   s->page_height = 6400;
   s->linebyte = 616;
@@ -20,7 +20,7 @@ std::unique_ptr<JobInfo> A4Slot() {
   return s;
 }
 
-std::vector<uint8_t> Header(const JobInfo *slot, DWORD compsize = 0, DWORD dots = 0) {
+std::vector<uint8_t> Header(const Page *slot, DWORD compsize = 0, DWORD dots = 0) {
   std::vector<uint8_t> out(40, 0xEE);
   PJL_WritePageHeader(slot, out.data(), compsize, dots);
   // Nothing past the 32 header bytes is written.

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/image_thread.h"
+#include "image/page_image.h"
 #include "printer_app/child_page.h"
 #include "printer_app/job_settings.h"
 #include "printer_app/printer_table.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "driver/jbig_thread.h"
 #include "driver/job_state.h"
-#include "output/jbig_thread.h"
 #include "output/pjl_framing.h"
 #include "output/printer_output.h"
 
@@ -97,16 +97,16 @@ void RunCompressionThread(const std::vector<Page> &pages, int slots) {
       WaitSlotChange(ticket, kPollMs);
     }
     const Page &page = pages[n];
-    slot->PageIndex = static_cast<DWORD>(n);
-    slot->inheader = page.header;
-    slot->page_width = page.width;
-    slot->page_height = page.height;
-    slot->linebyte = page.width / 8;
-    slot->pagesize = static_cast<DWORD>(page.bits.size());
-    BYTE *bitmap = static_cast<BYTE *>(malloc(page.bits.empty() ? 1 : page.bits.size()));
-    if (!page.bits.empty()) memcpy(bitmap, page.bits.data(), page.bits.size());
+    ::Page &p = slot->page;
+    p.PageIndex = static_cast<DWORD>(n);
+    p.inheader = page.header;
+    p.page_width = page.width;
+    p.page_height = page.height;
+    p.linebyte = page.width / 8;
+    p.pagesize = static_cast<DWORD>(page.bits.size());
+    p.lpbuf = static_cast<BYTE *>(malloc(page.bits.empty() ? 1 : page.bits.size()));
+    if (!page.bits.empty()) memcpy(p.lpbuf, page.bits.data(), page.bits.size());
     SetSlotState(slot, kSlotInWork);
-    SetSlotBitmap(slot, bitmap);
     // As the image thread ends: the page compressed into its record, then ready.
     CompressSlotPage(slot);
     SetSlotState(slot, kSlotReady);

@@ -41,12 +41,11 @@ class RasterFixture : public ::testing::Test {
   BOOL ReadPage(DWORD *lines = nullptr) {
     Release();
     if (!cupsRasterReadHeader2(ras_, &slot_->inheader)) return FALSE;
-    slot_->inras = ras_;
-    return GetCUPSPageData(slot_.get(), lines);
+    return GetCUPSPageData(slot_.get(), ras_, lines);
   }
-  BYTE At(DWORD x, DWORD y) const { return SlotBitmap(slot_.get())[y * slot_->linebyte + x]; }
+  BYTE At(DWORD x, DWORD y) const { return slot_->lpbuf[y * slot_->linebyte + x]; }
   BYTE RedAt(DWORD x, DWORD y) const {
-    return SlotBitmap(slot_.get())[slot_->pagesize / 2 + y * slot_->linebyte + x];
+    return slot_->lpbuf[slot_->pagesize / 2 + y * slot_->linebyte + x];
   }
   // Every pixel of rows [y0, y1) from column x0 on is white.
   void ExpectWhite(DWORD x0, DWORD y0, DWORD y1, bool redPlane = false) {
@@ -55,8 +54,8 @@ class RasterFixture : public ::testing::Test {
         ASSERT_EQ(redPlane ? RedAt(x, y) : At(x, y), 255) << "x " << x << " y " << y;
   }
   void Release() {
-    free(SlotBitmap(slot_.get()));
-    SetSlotBitmap(slot_.get(), nullptr);
+    free(slot_->lpbuf);
+    slot_->lpbuf = nullptr;
   }
   void TearDown() override {
     Release();
@@ -68,7 +67,7 @@ class RasterFixture : public ::testing::Test {
   std::string path_;
   int fd_ = -1;
   cups_raster_t *ras_ = nullptr;
-  std::unique_ptr<JobInfo> slot_ = std::make_unique<JobInfo>();
+  std::unique_ptr<::Page> slot_ = std::make_unique<::Page>();
 };
 
 testraster::Page Page24(unsigned w, unsigned h) {
@@ -257,16 +256,15 @@ PagesRead ReadAllPages(const std::string &path, bool chunked) {
   RasterInput input;
   cups_raster_t *ras = OpenRasterInput(&input, fd);
   EXPECT_NE(ras, nullptr);
-  auto slot = std::make_unique<JobInfo>();
+  auto slot = std::make_unique<::Page>();
   while (ras && ReadRasterHeader(&input, ras, &slot->inheader)) {
-    slot->inras = ras;
     DWORD lines = 0;
-    if (!GetCUPSPageData(slot.get(), &lines, chunked ? &input : nullptr)) break;
-    BYTE *bits = SlotBitmap(slot.get());
+    if (!GetCUPSPageData(slot.get(), ras, &lines, chunked ? &input : nullptr)) break;
+    BYTE *bits = slot->lpbuf;
     out.bitmaps.emplace_back(bits, bits + slot->pagesize);
     out.lines.push_back(lines);
     free(bits);
-    SetSlotBitmap(slot.get(), nullptr);
+    slot->lpbuf = nullptr;
     if (lines < slot->inheader.cupsHeight) break;
   }
   out.reads = input.reads;
@@ -327,9 +325,8 @@ TEST_F(RasterFixture, RefusesAHeaderItCannotReadWithoutTouchingTheStream) {
   testraster::Page bad = testraster::WhitePage(h);
   Open({bad, Page24(8, 1)});
   ASSERT_TRUE(cupsRasterReadHeader2(ras_, &slot_->inheader));
-  slot_->inras = ras_;
-  EXPECT_FALSE(GetCUPSPageData(slot_.get()));
-  EXPECT_EQ(SlotBitmap(slot_.get()), nullptr);
+  EXPECT_FALSE(GetCUPSPageData(slot_.get(), ras_));
+  EXPECT_EQ(slot_->lpbuf, nullptr);
   // Its pixels are still unread.
   unsigned char line[16];
   EXPECT_EQ(cupsRasterReadPixels(ras_, line, 16), 16u);

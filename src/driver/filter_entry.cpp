@@ -12,21 +12,21 @@
 #include <cstring>
 #include <string>
 
-#include "driver/cancel_signal.h"
 #include "driver/image_gate.h"
 #include "driver/image_thread.h"
+#include "driver/jbig_thread.h"
 #include "driver/job_options.h"
 #include "driver/job_state.h"
 #include "driver/page_header_check.h"
 #include "driver/raster_input.h"
 #include "driver/raster_page.h"
 #include "output/jbig_compress.h"
-#include "output/jbig_thread.h"
 #include "output/pjl_framing.h"
 #include "output/printer_output.h"
 #include "output/spool_file.h"
+#include "runtime/cancel_signal.h"
 #include "runtime/debug_log.h"
-#include "runtime/header_value.h"
+#include "runtime/page_settings.h"
 #include "runtime/status_messages.h"
 
 namespace {
@@ -55,6 +55,14 @@ struct FilterRun {
   int exitStatus;
   FilterSettings settings;
 };
+
+// The cancel's wake-up: every slot wait looks at the flag when it wakes, and
+// image threads waiting for their turn go through at once, leaving their pages
+// unprocessed for the output thread to drop.
+void WakeForCancel(void *) {
+  NotifySlotChange();
+  ImageGateClose();
+}
 
 // Ends the job after the pages already handed on, with exit status 1.
 void StopJob(FilterRun *run) {
@@ -158,7 +166,7 @@ void FirstPageActions(FilterRun *run, char *argv[], const ppd_file_t *ppd) {
   run->bJobHeaderWritten = TRUE;
   // Two-sided exactly when the job header tells the printer DUPLEX=ON: a malformed
   // value such as 2 prints one-sided, so its pages must not be reordered as sheets.
-  run->bDuplex = RawHeaderValue(h->Duplex) == 1 ? TRUE : FALSE;
+  run->bDuplex = PageSettingsOf(*h).duplex ? TRUE : FALSE;
   if (JobNeedsSpool(run->bDuplex, run->bDriverDoCollate) && !CreateSpoolFile())
     DbgMsg("main::no spool file: %s", run->bDriverDoCollate
                                           ? "one copy is printed, in page order"
@@ -175,9 +183,7 @@ BOOL WaitForFreeSlot(JobInfo *slot, DWORD index) {
     if (CancelRequested()) return FALSE;
     DWORD finish = SlotState(slot);
     if (finish != kSlotInWork && finish != kSlotReady) return TRUE;
-    DbgMsg("main::wait buffer index %u!", index);
-    DbgMsg("main::lpbuf = %p!", static_cast<void *>(SlotBitmap(slot)));
-    DbgMsg("main::finish = %u!", finish);
+    DbgMsg("main::slot %u still holds page %u", index, slot->page.PageIndex);
     WaitSlotChange(ticket, kPollMs);
   }
 }
@@ -194,11 +200,10 @@ void StartImageThread(JobInfo *slot) {
   pthread_attr_destroy(&attr);
   if (rc != 0) {
     DbgMsg("main::pthread_create failed: %s, page %u is processed in the main thread", strerror(rc),
-           slot->PageIndex);
+           slot->page.PageIndex);
     ImageProcThread(slot);
     return;
   }
-  DbgMsg("main::pthread_create, id = %lu", static_cast<unsigned long>(id));
 }
 
 // While spooling, sends what the output thread has appended so far: every
@@ -239,8 +244,6 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
   JobInfo *slot = &gJobRing[index];
   DbgMsg("main::start page %u / index %u!", run->page, index);
   if (!WaitForFreeSlot(slot, index)) return;
-  DbgMsg("main::using buffer index %u!", index);
-  DbgMsg("main::end search buffer index %u!", index);
 
   // Reading waits while enough pages hold their 8-bit bitmaps: the work, not the
   // reading, sets the pace, and memory stays bounded.
@@ -250,13 +253,11 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
     return;
   }
 
-  slot->PageIndex = run->page;
-  slot->inras = ras;
-  slot->inheader = *h;
+  slot->page.PageIndex = run->page;
+  slot->page.inheader = *h;
   SetSlotState(slot, kSlotInWork);
-  DbgMsg("main::GetCUPSPageData start");
   DWORD linesRead = 0;
-  if (!GetCUPSPageData(slot, &linesRead, input)) {
+  if (!GetCUPSPageData(&slot->page, ras, &linesRead, input)) {
     DbgMsg("GetCUPSPageData fail!");
     ReportError("Unable to read page %u: its page buffers cannot be allocated", run->page + 1);
     ImageGateReleasePage();
@@ -269,13 +270,12 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
   if (CancelRequested()) {
     // Read whole or cut short by the cancel, the page is dropped unprocessed.
     DbgMsg("main::job cancelled, page %u is not printed", run->page);
-    free(SlotBitmap(slot));
-    SetSlotBitmap(slot, nullptr);
+    free(slot->page.lpbuf);
+    slot->page.lpbuf = nullptr;
     ImageGateReleasePage();
     SetSlotState(slot, kSlotFree);
     return;
   }
-  slot->linebyteLeft = slot->page_width - h->cupsWidth;
   ++run->page;
   StartImageThread(slot);
 
@@ -298,10 +298,8 @@ void WaitForLastPage(DWORD pages) {
     DWORD ticket = SlotChangeTicket();
     if (CancelRequested()) break;
     const DWORD state = SlotState(slot);
-    DbgMsg("main::page %u status %u", index, state);
     if (state != kSlotInWork && state != kSlotReady) break;
-    DbgMsg("main::image process page %u not yet...", slot->PageIndex);
-    DbgMsg("main::image process page index %u not yet...", index);
+    DbgMsg("main::waiting for page %u (slot %u, state %u)", pages - 1, index, state);
     WaitSlotChange(ticket, kPollMs);
   }
 }
@@ -328,20 +326,14 @@ void FinishSpooledJob(FilterRun *run) {
 // dropped: the output thread ends after the record it may be writing, and
 // the trailer follows at once.
 void EndJob(FilterRun *run, pthread_t jbigThread) {
-  DbgMsg("main::start wait image thread");
   if (run->page > 0) WaitForLastPage(run->page);
   ImageGateClose();
-  DbgMsg("main::end wait thread (new)");
   DbgMsg("main::page = %u", run->page);
 
   const BOOL cancelled = CancelRequested();
   SetJbigThreadExit(TRUE);
-  // After a cancel that slot may still hold a page in flight.
-  if (!cancelled)
-    SetSlotState(&gJobRing[run->page % static_cast<DWORD>(MaxThreads())], kSlotEndMark);
-  DbgMsg("main::end wait thread, gJbigThreadExit = %d", JbigThreadExitRequested());
   pthread_join(jbigThread, nullptr);
-  DbgMsg("main::jbigthread stop");
+  DbgMsg("main::output thread stopped%s", cancelled ? " after the cancel" : "");
 
   FinishSpooledJob(run);
   if (CancelRequested()) ReportInfo("Job cancelled, closing the printer job");
@@ -395,6 +387,7 @@ int FilterMain(int argc, char *argv[], const FilterSettings &settings) {
 
   run->FlushPage = 0;
   InitJobState(gJobRing);
+  SetCancelWakeUp(WakeForCancel, nullptr);
   pthread_t jbigThread;
   int rc = pthread_create(&jbigThread, nullptr, JbigThread, gJobRing);
   if (rc != 0) {
@@ -417,11 +410,10 @@ int FilterMain(int argc, char *argv[], const FilterSettings &settings) {
     }
     EndJob(run, jbigThread);
   }
+  SetCancelWakeUp(nullptr, nullptr);
 
   cupsFreeOptions(num_options, options);
-  DbgMsg("main::cupsFreeOptions");
   if (ras) cupsRasterClose(ras);
-  DbgMsg("main::cupsRasterClose");
   DbgMsg("main::count_bytes = %u", count_bytes);
   ClosePpd(ppd);
   if (fd != 0) close(fd);

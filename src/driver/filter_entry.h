@@ -3,7 +3,7 @@
 // the end of the job and the clean-up.
 #pragma once
 
-#include "driver/cancel_signal.h"
+#include "runtime/cancel_signal.h"
 #include "runtime/win_types.h"
 
 // How one run behaves where the job itself does not say: the filter binary

@@ -53,11 +53,6 @@ void WaitSlotChange(DWORD ticket, DWORD timeoutMs) {
                      [&s, ticket] { return s.generation != ticket; });
 }
 
-void SetSlotBitmap(JobInfo *slot, BYTE *bitmap) {
-  slot->lpbuf.store(bitmap, std::memory_order_release);
-  NotifySlotChange();
-}
-
 void SetSlotState(JobInfo *slot, DWORD state) {
   slot->finish.store(state, std::memory_order_release);
   NotifySlotChange();
@@ -78,8 +73,8 @@ BOOL PageProcessingFailed() { return gPageProcessingFailed.load(std::memory_orde
 void InitJobState(JobInfo *ring) {
   gPageProcessingFailed.store(FALSE, std::memory_order_relaxed);
   for (int i = 0; i < kSlotCount; ++i) {
-    ring[i].PageIndex = static_cast<DWORD>(i);
-    ring[i].lpbuf.store(nullptr, std::memory_order_relaxed);
+    ring[i].page = Page{};
+    ring[i].page.PageIndex = static_cast<DWORD>(i);
     ring[i].finish.store(kSlotFree, std::memory_order_relaxed);
     ring[i].lprecord = nullptr;
     ring[i].bRecordFailed = FALSE;
@@ -109,14 +104,10 @@ int SlotsForMemory(const cups_page_header2_t *h, uint64_t availableBytes) {
 }
 
 int SizeSlotRing(const cups_page_header2_t *h) {
-  uint64_t referSize = ReferSize(h);
-  DbgMsg("main::referSize = %llu", static_cast<unsigned long long>(referSize));
-  uint64_t memory = getTotalSystemMemory();
-  DbgMsg("getTotalSystemMemory = %llu", static_cast<unsigned long long>(memory));
-  DbgMsg("gMAX_THREAD = %llu",
-         static_cast<unsigned long long>(memory / 2 / (referSize ? referSize : 1)));
-  int slots = SlotsForMemory(h, memory);
-  DbgMsg("gMAX_THREAD = %d", slots);
+  const uint64_t memory = getTotalSystemMemory();
+  const int slots = SlotsForMemory(h, memory);
+  DbgMsg("gMAX_THREAD = %d (%llu bytes a page, %llu bytes of memory)", slots,
+         static_cast<unsigned long long>(ReferSize(h)), static_cast<unsigned long long>(memory));
   gMAX_THREAD.store(slots, std::memory_order_release);
   return slots;
 }

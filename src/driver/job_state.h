@@ -2,13 +2,13 @@
 //
 // A page travels from the main thread (raster reading) to its image thread, which
 // processes and compresses it, and on to the output thread, which sends the page
-// records in page order, inside a JobInfo slot.  The slot holds the page's 8-bit
-// bitmap (`lpbuf`) from reading until it is compressed, then its finished page
+// records in page order, inside a JobInfo slot.  The slot holds the page (its
+// 8-bit bitmap from reading until it is compressed), then its finished page
 // record (`lprecord`) until it is sent.  Ownership passes only through the slot's
-// `finish` and `lpbuf` values: every store of them is a release that publishes
-// what the storing thread wrote before, every load an acquire.  Each store also
-// wakes the threads waiting in WaitSlotChange, so a hand-over costs microseconds
-// instead of a poll interval.
+// `finish` value and the start of the image thread: every store of `finish` is a
+// release that publishes what the storing thread wrote before, every load an
+// acquire.  Each store also wakes the threads waiting in WaitSlotChange, so a
+// hand-over costs microseconds instead of a poll interval.
 #pragma once
 
 #include <cups/raster.h>
@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "page/page.h"
 #include "runtime/win_types.h"
 
 struct JbigOutputArea;
@@ -28,18 +29,9 @@ constexpr DWORD kPollMs = 300;  // longest pause between two looks of a wait
 constexpr DWORD kSlotFree = 0;    // no page: the main thread may fill the slot
 constexpr DWORD kSlotInWork = 1;  // read, processed and compressed
 constexpr DWORD kSlotReady = 2;   // compressed: the record waits for its turn
-constexpr DWORD kSlotEndMark = 3;
 
 struct JobInfo {
-  DWORD PageIndex;
-  cups_raster_t *inras;
-  cups_page_header2_t inheader;
-  std::atomic<BYTE *> lpbuf;
-  DWORD page_width;
-  DWORD page_height;
-  DWORD linebyte;
-  DWORD pagesize;
-  DWORD linebyteLeft;
+  Page page;
   std::atomic<DWORD> finish;
   // The finished page record, set by the image thread before it marks the slot
   // ready, freed by the output thread before it marks it free.  Null in a ready
@@ -55,9 +47,7 @@ extern std::atomic<int> gMAX_THREAD;
 extern std::atomic<BOOL> gJbigThreadExit;
 
 // Acquire loads and release stores (with a wake-up) of the hand-over fields.
-inline BYTE *SlotBitmap(const JobInfo *slot) { return slot->lpbuf.load(std::memory_order_acquire); }
 inline DWORD SlotState(const JobInfo *slot) { return slot->finish.load(std::memory_order_acquire); }
-void SetSlotBitmap(JobInfo *slot, BYTE *bitmap);
 void SetSlotState(JobInfo *slot, DWORD state);
 void SetJbigThreadExit(BOOL value);
 inline BOOL JbigThreadExitRequested() { return gJbigThreadExit.load(std::memory_order_acquire); }

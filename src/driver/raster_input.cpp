@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "driver/cancel_signal.h"
+#include "runtime/cancel_signal.h"
 #include "runtime/debug_log.h"
 #include "runtime/status_messages.h"
 

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/job_state.h"
 #include "driver/page_header_check.h"
 #include "driver/raster_input.h"
 #include "image/cpu_dispatch.h"
+#include "page/page.h"
 #include "runtime/debug_log.h"
 #include "runtime/header_value.h"
 #include "runtime/page_settings.h"
@@ -58,11 +58,13 @@ ZELVAR_CLONES void SplitRedLine(const BYTE *line, DWORD width, DWORD twinColorDi
   }
 }
 
-BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead, const RasterInput *input) {
+BOOL GetCUPSPageData(Page *lpJob, cups_raster_t *inras, DWORD *linesRead,
+                     const RasterInput *input) {
   const DWORD start = GetTickCount();
   const double cpuStart = ThreadCpuSeconds();
   const cups_page_header2_t *h = &lpJob->inheader;
   if (linesRead) *linesRead = 0;
+  lpJob->lpbuf = nullptr;
 
   char reason[256];
   if (!CheckPageHeader(h, reason, sizeof reason)) {
@@ -72,16 +74,8 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead, const RasterInput *input)
 
   const PageSettings settings = PageSettingsOf(*h);
   const DWORD TwinColorDiff = settings.redMargin;
-  DbgMsg("GetCUPSPageData:: TwinColorDiff = %d", static_cast<int>(TwinColorDiff));
   const bool twoColour = settings.twoColour;
-
-  lpJob->page_width = (h->cupsWidth + 31) / 32 * 32;
-  lpJob->page_height = (h->cupsHeight + 31) / 32 * 32;
-  DbgMsg("GetCUPSPageData::page_width = %u", lpJob->page_width);
-  DbgMsg("GetCUPSPageData::page_height = %u", lpJob->page_height);
-  lpJob->linebyteLeft = lpJob->page_width - h->cupsWidth;
-  lpJob->linebyte = GetBMPBytesPerLine(8, static_cast<LONG>(lpJob->page_width));
-  DbgMsg("GetCUPSPageData::linebyte = %u", lpJob->linebyte);
+  LayOutPaddedPage(lpJob);
 
   const PixelFormat format = PagePixelFormat(h);
   const DWORD linesize = h->cupsBitsPerPixel * lpJob->page_width / 8;
@@ -100,14 +94,9 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead, const RasterInput *input)
     return FALSE;
   }
   BYTE *line = block.get();
-  if (twoColour) {
-    lpJob->page_height *= 2;
-    DbgMsg("Page_24BitProcessRedColor, TwinColorDiff = %d", static_cast<int>(TwinColorDiff));
-  }
-
-  lpJob->pagesize = lpJob->linebyte * lpJob->page_height;
+  DbgMsg("GetCUPSPageData::page %u: %ux%u pixels, red margin %u", lpJob->PageIndex,
+         lpJob->page_width, lpJob->page_height, TwinColorDiff);
   DbgMsg("GetCUPSPageData::pagesize = %u bytes", lpJob->pagesize);
-  DbgMsg("linesize = %u", linesize);
 
   BYTE *page = static_cast<BYTE *>(GlobalAlloc(0, lpJob->pagesize));
   if (!page) {
@@ -122,7 +111,7 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead, const RasterInput *input)
   while (y < h->cupsHeight) {
     const DWORD asked = std::min(chunkLines, h->cupsHeight - y);
     const uint64_t before = input ? input->bytesRead : 0;
-    const unsigned got = cupsRasterReadPixels(lpJob->inras, line, bytesPerLine * asked);
+    const unsigned got = cupsRasterReadPixels(inras, line, bytesPerLine * asked);
     DWORD whole = asked;
     if (got != bytesPerLine * asked) {
       // The stream ended or failed inside these lines.  Uncompressed lines come
@@ -158,15 +147,15 @@ BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead, const RasterInput *input)
   const size_t planeRows = twoColour ? lpJob->page_height / 2 : lpJob->page_height;
   memset(page + stride * y, 255, stride * (planeRows - y));
   if (twoColour) memset(RedPage + stride * y, 255, stride * (planeRows - y));
-  SetSlotBitmap(lpJob, page);
+  lpJob->lpbuf = page;
 
   DbgMsg("GetCUPSPageData::cpu %f sec", ThreadCpuSeconds() - cpuStart);
-  DbgMsg("GetCUPSPageData Out, using %f sec, rc = %d", (GetTickCount() - start) / 1000.0, 1);
+  DbgMsg("GetCUPSPageData Out, using %f sec, page %u", (GetTickCount() - start) / 1000.0,
+         lpJob->PageIndex);
   return TRUE;
 }
 
 void DisplayPageInfo(const cups_page_header2_t *h) {
-  DbgMsg("DisplayPageInfo In");
   DbgMsg("MediaClass = \"%.64s\"", h->MediaClass);
   DbgMsg("MediaColor = \"%.64s\"", h->MediaColor);
   DbgMsg("MediaType = \"%.64s\"", h->MediaType);
@@ -213,5 +202,4 @@ void DisplayPageInfo(const cups_page_header2_t *h) {
   DbgMsg("Separations = %d", static_cast<int>(RawHeaderValue(h->Separations)));
   DbgMsg("TraySwitch = %d", static_cast<int>(RawHeaderValue(h->TraySwitch)));
   DbgMsg("Tumble = %d (Duplex)", static_cast<int>(RawHeaderValue(h->Tumble)));
-  DbgMsg("DisplayPageInfo Out");
 }

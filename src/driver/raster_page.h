@@ -1,4 +1,4 @@
-// Reading one raster page into its slot as an 8-bit luminance bitmap (0 black,
+// Reading one raster page as an 8-bit luminance bitmap (0 black,
 // 255 white), rows padded to multiples of 32 pixels with white, split into a
 // black and a red plane in two-colour mode.  The conversion follows the page's
 // depth and colour space (PagePixelFormat): the weighted sum of 24-bit RGB, the
@@ -11,7 +11,7 @@
 
 #include "runtime/win_types.h"
 
-struct JobInfo;
+struct Page;
 struct RasterInput;
 
 // Grey weights of the three samples of a source pixel, in stream order.
@@ -33,14 +33,14 @@ void ConvertInkLine(const BYTE *line, DWORD width, BYTE *row);
 // its grey in blackRow and is white in redRow.
 void SplitRedLine(const BYTE *line, DWORD width, DWORD twinColorDiff, BYTE *blackRow, BYTE *redRow);
 
-// Reads the page whose header is in the slot's `inheader` from its `inras` and
-// sets the slot's bitmap and geometry.  FALSE, with nothing read and `lpbuf`
-// null, when the header cannot be read safely (see CheckPageHeader) or the
+// Reads the page whose header is in the page's `inheader` from `inras` and sets
+// its bitmap and geometry (LayOutPaddedPage).  FALSE, with nothing read and
+// `lpbuf` null, when the header cannot be read safely (see CheckPageHeader) or the
 // buffers cannot be allocated.  A stream that ends inside the page still gives
 // TRUE: the lines not received stay white, and `linesRead` (if given) tells how
 // many whole lines were converted.  `input`, the notes of the stream's read
 // function, lets an uncompressed stream be read many lines at a time.
-BOOL GetCUPSPageData(JobInfo *lpJob, DWORD *linesRead = nullptr,
+BOOL GetCUPSPageData(Page *lpJob, cups_raster_t *inras, DWORD *linesRead = nullptr,
                      const RasterInput *input = nullptr);
 
 // Writes a page header to the diagnostic log, field by field.

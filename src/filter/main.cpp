@@ -1,8 +1,8 @@
 // rastertoZelvar: the CUPS filter's entry point.
 #include <signal.h>
 
-#include "driver/cancel_signal.h"
 #include "driver/filter_entry.h"
+#include "runtime/cancel_signal.h"
 
 // Read by LeakSanitizer in sanitizer builds, unused otherwise.  libcups 2.4
 // builds a PPD cache the first time cupsMarkOptions maps IPP options and, for a

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/job_state.h"
 #include "image/cpu_dispatch.h"
+#include "page/page.h"
 #include "runtime/debug_log.h"
 #include "runtime/win_helpers.h"
 
@@ -38,12 +38,6 @@ constexpr std::array<BYTE, 256> MakeBitsList() {
 }
 
 constexpr std::array<BYTE, 256> BitsList = MakeBitsList();
-
-// Bytes of the 1-bit page: rows of linebyte bytes, page_height rows.  Both are
-// 32-bit values; the product is taken wide so that it cannot wrap.
-size_t BitmapBytes(const JobInfo *lpJob) {
-  return static_cast<size_t>(lpJob->linebyte) * lpJob->page_height;
-}
 
 ZELVAR_CLONES void InvertBytes(BYTE *bits, size_t len) {
   for (size_t i = 0; i < len; ++i) bits[i] = static_cast<BYTE>(~bits[i]);
@@ -101,32 +95,20 @@ ZELVAR_POPCNT_CLONES DWORD CountSetBits(const BYTE *p, size_t len) {
 
 }  // namespace
 
-void DoNegative(JobInfo *lpJob, int InvertHalfImage) {
-  DWORD tick = GetTickCount();
-  size_t len = BitmapBytes(lpJob);
+void DoNegative(Page *page, int InvertHalfImage) {
+  size_t len = BitmapBytes(*page);
   if (InvertHalfImage) len /= 2;
-  DbgMsg("DoNegative In, len = %zu", len);
-  BYTE *bits = SlotBitmap(lpJob);
-  if (bits != nullptr) InvertBytes(bits, len);
-  DbgMsg("DoNegative Out, using %f sec, rc = %d", (GetTickCount() - tick) / 1000.0, 1);
+  if (page->lpbuf != nullptr) InvertBytes(page->lpbuf, len);
 }
 
-void DoMirror(JobInfo *lpJob) {
-  DWORD tick = GetTickCount();
-  DbgMsg("DoMirror In");
-  BYTE *bits = SlotBitmap(lpJob);
-  size_t linebyte = lpJob->linebyte;
-  if (bits != nullptr && linebyte > 0) {
-    for (DWORD y = 0; y < lpJob->page_height; ++y)
-      MirrorRow(bits + static_cast<size_t>(y) * linebyte, linebyte);
-  }
-  DbgMsg("DoMirror Out, using %f sec, rc = %d", (GetTickCount() - tick) / 1000.0, 1);
+void DoMirror(Page *page) {
+  const size_t linebyte = page->linebyte;
+  if (page->lpbuf == nullptr || linebyte == 0) return;
+  for (DWORD y = 0; y < page->page_height; ++y)
+    MirrorRow(page->lpbuf + static_cast<size_t>(y) * linebyte, linebyte);
 }
 
 DWORD Prnt_CountBlackDots(const unsigned char *inbuf, long ByteNo) {
   if (inbuf == nullptr) return 0;
-  DbgMsg("Prnt_CountBlackDots Start, ByteNo = %ld", ByteNo);
-  DWORD count = ByteNo > 0 ? CountSetBits(inbuf, static_cast<size_t>(ByteNo)) : 0;
-  DbgMsg("Prnt_CountBlackDots Out");
-  return count;
+  return ByteNo > 0 ? CountSetBits(inbuf, static_cast<size_t>(ByteNo)) : 0;
 }

@@ -3,10 +3,13 @@
 
 #include "runtime/win_types.h"
 
-struct JobInfo;
+struct Page;
 
 extern const BYTE dottbl[256];
 
-void DoNegative(JobInfo *lpJob, int InvertHalfImage);
-void DoMirror(JobInfo *lpJob);
+// Inverts the page's 1-bit rows; with InvertHalfImage only the first half (the
+// black plane of a two-colour page).
+void DoNegative(Page *page, int InvertHalfImage);
+// Reverses every 1-bit row.
+void DoMirror(Page *page);
 DWORD Prnt_CountBlackDots(const unsigned char *inbuf, long ByteNo);

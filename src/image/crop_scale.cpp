@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "driver/job_state.h"
 #include "image/cpu_dispatch.h"
+#include "page/page.h"
 #include "runtime/debug_log.h"
 #include "runtime/page_settings.h"
 #include "runtime/win_helpers.h"
@@ -12,7 +12,6 @@
 namespace {
 
 constexpr BYTE kWhite = 255;
-constexpr DWORD kUnprintablePoints = 24;  // 12 points on each side of the sheet
 
 struct FreeDeleter {
   void operator()(void *p) const { GlobalFree(p); }
@@ -46,7 +45,7 @@ void CropPage(BYTE *bitmap, DWORD stride, DWORD pageWidth, DWORD planeRows, bool
 // Scales each plane of `planeRows` rows into `height` rows of `width` bytes at the
 // start of the bitmap.  False (the bitmap untouched) when the scratch target or
 // the scaler's tables cannot be had.
-bool ScalePage(JobInfo *lpJob, BYTE *bitmap, DWORD stride, DWORD planeRows, bool twoColour,
+bool ScalePage(const Page *lpJob, BYTE *bitmap, DWORD stride, DWORD planeRows, bool twoColour,
                DWORD width, DWORD height) {
   const cups_page_header2_t &h = lpJob->inheader;
   // The factor is taken to the content size, not to the padded bitmap.
@@ -144,13 +143,6 @@ ZELVAR_CLONES void ScaleRowOneByte(const BYTE *S1, const BYTE *S2, float ry, flo
 
 }  // namespace
 
-DWORD PrintableExtent(DWORD points, DWORD dpi) {
-  if (points <= kUnprintablePoints) return 0;
-  uint64_t pixels = static_cast<uint64_t>(points - kUnprintablePoints) * dpi / 72;
-  pixels = (pixels + 31) & ~static_cast<uint64_t>(31);
-  return pixels > 0xFFFFFFFFu ? 0 : static_cast<DWORD>(pixels);
-}
-
 DWORD ScaledRows(DWORD lines, int Yratio) {
   const float Yrate = static_cast<float>(Yratio) / 1000.0f;
   const float rows = static_cast<float>(lines) * Yrate;
@@ -158,19 +150,9 @@ DWORD ScaledRows(DWORD lines, int Yratio) {
   return rows >= 4294967295.0f ? 0xFFFFFFFFu : static_cast<DWORD>(rows);
 }
 
-BOOL ImageCrop(JobInfo *lpJob) {
-  DbgMsg("ImageCrop In");
+BOOL ImageCrop(Page *lpJob) {
   const cups_page_header2_t &h = lpJob->inheader;
-  const DWORD width = PrintableExtent(h.PageSize[0], h.HWResolution[0]);
-  const DWORD height = PrintableExtent(h.PageSize[1], h.HWResolution[1]);
-  DbgMsg("ImageCrop width = %u", width);
-  DbgMsg("ImageCrop height = %u", height);
-  if (h.ImagingBoundingBox[0] != 0 || h.ImagingBoundingBox[1] != 0) {
-    DbgMsg("ImageCrop Out");
-    return TRUE;
-  }
-
-  BYTE *bitmap = SlotBitmap(lpJob);
+  BYTE *bitmap = lpJob->lpbuf;
   const PageSettings settings = PageSettingsOf(h);
   const bool twoColour = settings.twoColour;
   const DWORD pageWidth = lpJob->page_width;
@@ -183,12 +165,15 @@ BOOL ImageCrop(JobInfo *lpJob) {
   // page keeps its padded size.
   const bool bitmapSound = bitmap != nullptr && pageWidth <= stride &&
                            static_cast<uint64_t>(stride) * planeRows * planes <= lpJob->pagesize;
-  if (!bitmapSound || width == 0 || height == 0 || width > pageWidth || height > planeRows) {
-    DbgMsg("ImageCrop::printable area %ux%u does not fit the bitmap %ux%u, page left as it is",
-           width, height, pageWidth, planeRows);
-    DbgMsg("ImageCrop Out");
+  if (!bitmapSound) {
+    DbgMsg("ImageCrop::page %u: the bitmap does not hold %ux%u pixels, page left as it is",
+           lpJob->PageIndex, pageWidth, planeRows);
     return TRUE;
   }
+  DWORD width = 0, height = 0;
+  if (FitToPrintableArea(h, pageWidth, planeRows, &width, &height) != PageFit::kPrintable)
+    return TRUE;
+  DbgMsg("ImageCrop::page %u fitted to %ux%u pixels", lpJob->PageIndex, width, height);
 
   if (settings.scaleToFit) {
     // The scale factor is taken to the content size the padded bitmap was made
@@ -200,13 +185,9 @@ BOOL ImageCrop(JobInfo *lpJob) {
     if (!contentKnown) {
       DbgMsg("ImageCrop::content size %ux%u does not match the bitmap, page left as it is",
              h.cupsWidth, h.cupsHeight);
-      DbgMsg("ImageCrop Out");
       return TRUE;
     }
-    if (!ScalePage(lpJob, bitmap, stride, planeRows, twoColour, width, height)) {
-      DbgMsg("ImageCrop Out");
-      return FALSE;
-    }
+    if (!ScalePage(lpJob, bitmap, stride, planeRows, twoColour, width, height)) return FALSE;
   } else {
     CropPage(bitmap, stride, pageWidth, planeRows, twoColour, width, height);
   }
@@ -214,7 +195,6 @@ BOOL ImageCrop(JobInfo *lpJob) {
   lpJob->page_width = width;
   lpJob->page_height = height * planes;
   lpJob->linebyte = width;
-  DbgMsg("ImageCrop Out");
   return TRUE;
 }
 

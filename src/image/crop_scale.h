@@ -3,7 +3,7 @@
 
 #include "runtime/win_types.h"
 
-struct JobInfo;
+struct Page;
 
 // Fits the slot's 8-bit page to the printable area (12 points inside each edge
 // of the sheet) when its header has no imaging margins: cuts out the centre, or
@@ -13,12 +13,7 @@ struct JobInfo;
 // FALSE only when the page should have been scaled but the memory for it could
 // not be had; the page then keeps its padded size.  A page that needs no fitting,
 // or whose geometry cannot be fitted, is left as it is with TRUE.
-BOOL ImageCrop(JobInfo *lpJob);
-
-// Printable extent in pixels of a sheet side of `points` at `dpi` (12 points off
-// each edge), rounded up to a multiple of 32; 0 when the side has no printable
-// part.
-DWORD PrintableExtent(DWORD points, DWORD dpi);
+BOOL ImageCrop(Page *lpJob);
 
 // Bilinear scaling of `lines` rows of `srcWidth` pixels by Xratio / 1000 and
 // Yratio / 1000; returns the rows written, ScaledRows(lines, Yratio), or 0 when

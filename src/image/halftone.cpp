@@ -1,10 +1,10 @@
 #include "image/halftone.h"
 
-#include "driver/job_state.h"
 #include "image/bit_pack.h"
 #include "image/cpu_dispatch.h"
 #include "image/halftone_matrix.h"
 #include "image/tone_curve.h"
+#include "page/page.h"
 #include "runtime/debug_log.h"
 #include "runtime/page_settings.h"
 #include "runtime/win_helpers.h"
@@ -53,48 +53,36 @@ ZELVAR_CLONES void ScreenRow(const BYTE *src, DWORD width, const BYTE *tileRow, 
 
 }  // namespace
 
-BOOL ApplyHalftone(JobInfo *lpJob) {
-  const DWORD start = GetTickCount();
-  DbgMsg("ApplyHalftone In");
-  BYTE *bitmap = SlotBitmap(lpJob);
-  const DWORD width = lpJob->page_width;
-  const DWORD height = lpJob->page_height;
-  const DWORD linebyte = lpJob->linebyte;
+BOOL ApplyHalftone(Page *page) {
+  BYTE *bitmap = page->lpbuf;
+  const DWORD width = page->page_width;
+  const DWORD height = page->page_height;
+  const DWORD linebyte = page->linebyte;
   const DWORD linebyteHft = GetBMPBytesPerLine(1, static_cast<LONG>(width));
 
   // The 1-bit page is packed over the 8-bit page from the front, which needs the
   // 1-bit row to be no longer than the 8-bit row and the 8-bit row to hold the
-  // whole pixel row; the rows must lie inside the slot's buffer.
+  // whole pixel row; the rows must lie inside the page's buffer.
   const bool usable = bitmap != nullptr && width != 0 && height != 0 && linebyte != 0 &&
                       linebyteHft != 0 && static_cast<uint64_t>(linebyteHft) * 8 >= width &&
                       width <= linebyte && linebyteHft <= linebyte &&
-                      static_cast<uint64_t>(linebyte) * height <= lpJob->pagesize;
+                      static_cast<uint64_t>(linebyte) * height <= page->pagesize;
   if (!usable) {
-    DbgMsg("ApplyHalftone::Argument Incorrect");
-    DbgMsg("ApplyHalftone:: Out, Tick = %u", GetTickCount() - start);
+    DbgMsg("ApplyHalftone::page %u of %ux%u pixels in rows of %u bytes (%u bytes) is not screened",
+           page->PageIndex, width, height, linebyte, page->pagesize);
     return FALSE;
   }
 
-  const int select = ToneCurveSelect(static_cast<LONG>(lpJob->inheader.cupsCompression),
-                                     PageSettingsOf(lpJob->inheader).tonerSave);
-  DbgMsg("ApplyHalftone::Calculate Brightness & Gamma Start");
-  DbgMsg("ApplyHalftone::brightness = %d", kBrightness);
-  DbgMsg("ApplyHalftone::select = %d", select);
+  const PageSettings settings = PageSettingsOf(page->inheader);
+  const int select = ToneCurveSelect(static_cast<LONG>(settings.density), settings.tonerSave);
   BYTE gammatbl[256];
   BuildToneCurve(select, gammatbl);
-  DbgMsg("ApplyHalftone::Gamma = %f", static_cast<double>(gammaVal[select]));
-  DbgMsg("ApplyHalftone::Calculate Brightness & Gamma Finish");
-
-  DbgMsg("ApplyHalftone::Calculate Halftone Start");
-  DbgMsg("ApplyHalftone::h_x = %d", kHalftoneTileSize);
+  DbgMsg("ApplyHalftone::page %u: tone curve %d, gamma %f", page->PageIndex, select,
+         static_cast<double>(gammaVal[select]));
   // A fixed array, so the tile is always there once screening has begun.
   BYTE Halftone_tbl[kHalftoneTileSize * kHalftoneTileSize];
   BuildHalftoneTile(gammatbl, Halftone_tbl);
-  DbgMsg("ApplyHalftone::Calculate Halftone Finish");
 
-  DbgMsg("ApplyHalftone::Apply Halftone Start");
-  DbgMsg("ApplyHalftone::lineLeft = %u", height);
-  DbgMsg("ApplyHalftone::linebyte = %u", linebyte);
   // Rows in ascending order: 1-bit row y ends before 8-bit row y + 1 begins and
   // starts at or before 8-bit row y, so nothing is overwritten before it is read.
   for (DWORD y = 0; y < height; ++y) {
@@ -102,8 +90,6 @@ BOOL ApplyHalftone(JobInfo *lpJob) {
     ScreenRow(bitmap + static_cast<size_t>(y) * linebyte, width, tileRow,
               bitmap + static_cast<size_t>(y) * linebyteHft, linebyteHft);
   }
-  lpJob->linebyte = linebyteHft;
-  DbgMsg("ApplyHalftone::Apply Halftone Finish");
-  DbgMsg("ApplyHalftone:: Out, Tick = %u", GetTickCount() - start);
+  page->linebyte = linebyteHft;
   return TRUE;
 }

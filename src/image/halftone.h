@@ -4,11 +4,11 @@
 
 #include "runtime/win_types.h"
 
-struct JobInfo;
+struct Page;
 
-// Screens the slot's 8-bit page in place: the 1-bit rows (GetBMPBytesPerLine(1,
+// Screens the page's 8-bit page in place: the 1-bit rows (GetBMPBytesPerLine(1,
 // page_width) bytes, leftmost pixel in the most significant bit, a set bit for a
 // light pixel) are packed from the start of the bitmap and `linebyte` is set to
-// their length.  FALSE, with the page unchanged, when the slot holds no usable
+// their length.  FALSE, with the page unchanged, when it holds no usable
 // 8-bit page.
-BOOL ApplyHalftone(JobInfo *lpJob);
+BOOL ApplyHalftone(Page *page);

@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <memory>
 
-#include "driver/job_state.h"
 #include "image/bit_pack.h"
 #include "image/cpu_dispatch.h"
 #include "image/halftone.h"
+#include "page/page.h"
 #include "runtime/debug_log.h"
 #include "runtime/win_helpers.h"
 
@@ -217,13 +217,11 @@ DWORD PixelStep(WORD bits, DWORD width) {
 
 }  // namespace
 
-BOOL DoBorderQuality(JobInfo *lpJob) {
-  const DWORD start = GetTickCount();
-  const DWORD width = lpJob->page_width;
-  const DWORD height = lpJob->page_height;
-  DbgMsg("DoBorderQuality In, imgWidth = %u, imgHeight = %u", width, height);
-  BYTE *bitmap = SlotBitmap(lpJob);
-  const DWORD stride = lpJob->linebyte;
+BOOL DoBorderQuality(Page *page) {
+  const DWORD width = page->page_width;
+  const DWORD height = page->page_height;
+  BYTE *bitmap = page->lpbuf;
+  const DWORD stride = page->linebyte;
   const DWORD BWlinebytes = width / 8;
 
   // The line-art mask, filtered and thresholded straight from the grey page into
@@ -236,27 +234,20 @@ BOOL DoBorderQuality(JobInfo *lpJob) {
     scratch.reset(static_cast<BYTE *>(GlobalAlloc(0, width)));
   }
   if (mask && scratch) {
-    DbgMsg("DoBorderQuality::Apply Filter");
-    DbgMsg("DoBorderQuality::Convert to Lineart");
     const Kernel kernel = MakeKernel(FilterArray, KernelDivisor(FilterArray));
     BuildLineArtMask(bitmap, stride, width, height, PixelStep(8, width), kernel, kLineArtThreshold,
                      scratch.get(), mask.get());
   } else {
     mask.reset();
-    DbgMsg("DoBorderQuality::no line-art mask, screen without line art");
+    DbgMsg("DoBorderQuality::page %u of %ux%u pixels: no line-art mask, screen without line art",
+           page->PageIndex, width, height);
   }
   scratch.reset();
 
-  BOOL rc = ApplyHalftone(lpJob);
-  if (rc && mask) {
-    DbgMsg("DoBorderQuality::Merge Halftone and Filter");
-    DbgMsg("DoBorderQuality::BWlinebytes = %u", BWlinebytes);
-    DbgMsg("DoBorderQuality::lpJob->page_height = %u", height);
-    DbgMsg("DoBorderQuality::bufsize = %u", BWlinebytes * height);
-    MergeLineArt(bitmap, lpJob->linebyte, mask.get(), BWlinebytes, height);
-  } else {
+  BOOL rc = ApplyHalftone(page);
+  if (rc && mask)
+    MergeLineArt(bitmap, page->linebyte, mask.get(), BWlinebytes, height);
+  else
     rc = FALSE;
-  }
-  DbgMsg("DoBorderQuality Out, using %f sec, rc = %d", (GetTickCount() - start) / 1000.0, rc);
   return rc;
 }

@@ -1,8 +1,14 @@
 #include "output/page_record.h"
 
-#include "driver/job_state.h"
+#include <algorithm>
+#include <cstring>
+
+#include "image/bit_ops.h"
+#include "output/jbig_compress.h"
+#include "page/page.h"
 #include "runtime/debug_log.h"
 #include "runtime/page_settings.h"
+#include "runtime/win_helpers.h"
 
 // Rows in search order; every row is portrait (w below h).
 const PAPERFORMAT PaperFormat[kPaperFormatCount] = {
@@ -26,12 +32,6 @@ const short MediaType[kMediaTypeCount] = {
     ENG_MEDIA_AUTO,          // 9
 };
 
-namespace {
-
-constexpr DWORD kAutoSelectTray = 250;  // MediaPosition meaning "any tray"
-
-}  // namespace
-
 void PutDword(BYTE *p, DWORD v) {
   p[0] = static_cast<BYTE>(v);
   p[1] = static_cast<BYTE>(v >> 8);
@@ -51,39 +51,34 @@ BYTE MediaCodeFor(unsigned cupsMediaType) {
   return static_cast<BYTE>(MediaType[cupsMediaType]);
 }
 
-BOOL PJL_WritePageHeader(const JobInfo *lpJob, BYTE *outbuf, DWORD CompressSize, DWORD blackDots) {
-  const cups_page_header2_t &h = lpJob->inheader;
+BOOL PJL_WritePageHeader(const Page *page, BYTE *outbuf, DWORD CompressSize, DWORD blackDots) {
+  const cups_page_header2_t &h = page->inheader;
+  const PageSettings settings = PageSettingsOf(h);
   PageHeader ph;
   ph.idf[0] = 'G';
   ph.idf[1] = 'D';
   ph.idf[2] = 'I';
   ph.idf[3] = 0;
-  ph.page_width = lpJob->page_width;
-  DbgMsg("PJL_WritePageHeader::width = %u", ph.page_width);
-  ph.page_height = lpJob->page_height;
-  DbgMsg("PJL_WritePageHeader::height = %u", ph.page_height);
-  ph.datasize = lpJob->linebyte * lpJob->page_height;
-  DbgMsg("PJL_WritePageHeader::datasize = %u", ph.datasize);
-  DbgMsg("PJL_WritePageHeader::linebyte = %u", lpJob->linebyte);
+  ph.page_width = page->page_width;
+  ph.page_height = page->page_height;
+  ph.datasize = page->linebyte * page->page_height;
   ph.compsize = CompressSize;
-  DbgMsg("PJL_WritePageHeader::compsize = %u", ph.compsize);
   ph.blackDots = blackDots;
-  DbgMsg("PJL_WritePageHeader::blackDots = %u", ph.blackDots);
   ph.paper_type = PaperCodeFor(h.PageSize[0], h.PageSize[1]);
-  DbgMsg("paper_type = %d", ph.paper_type);
-  if (h.cupsMediaType >= static_cast<unsigned>(kMediaTypeCount))
-    DbgMsg("PJL_WritePageHeader::unknown cupsMediaType %u, plain paper sent", h.cupsMediaType);
-  ph.MediaType = MediaCodeFor(h.cupsMediaType);
-  DbgMsg("MediaType = %d", ph.MediaType);
-  ph.MediaPosition =
-      h.MediaPosition == kAutoSelectTray ? 0 : static_cast<BYTE>(h.MediaPosition & 0xFF);
-  DbgMsg("MediaPosition = %d", ph.MediaPosition);
+  if (settings.mediaType >= static_cast<unsigned>(kMediaTypeCount))
+    DbgMsg("PJL_WritePageHeader::unknown cupsMediaType %u, plain paper sent", settings.mediaType);
+  ph.MediaType = MediaCodeFor(settings.mediaType);
+  ph.MediaPosition = settings.tray == kAnyTray ? 0 : static_cast<BYTE>(settings.tray & 0xFF);
   ph.OutBin = 0;
   ph.Bits = 1;
-  const PageSettings settings = PageSettingsOf(h);
   ph.Colors = settings.twoColour ? 2 : 1;
   ph.ColorMode = settings.colourMode ? 1 : 0;
   ph.CompMethod = 1;
+  DbgMsg(
+      "PJL_WritePageHeader::page %u: %ux%u pixels, datasize %u, compsize %u, blackDots %u, paper "
+      "%d, media %d, tray %d",
+      page->PageIndex, ph.page_width, ph.page_height, ph.datasize, ph.compsize, ph.blackDots,
+      ph.paper_type, ph.MediaType, ph.MediaPosition);
 
   BYTE *p = outbuf;
   for (BYTE b : ph.idf) *p++ = b;
@@ -94,5 +89,36 @@ BOOL PJL_WritePageHeader(const JobInfo *lpJob, BYTE *outbuf, DWORD CompressSize,
   for (BYTE b : {ph.paper_type, ph.MediaType, ph.MediaPosition, ph.OutBin, ph.Bits, ph.Colors,
                  ph.ColorMode, ph.CompMethod})
     *p++ = b;
+  return TRUE;
+}
+
+BOOL BuildPageRecord(const Page &page, JbigOutputArea *record) {
+  BYTE *bitmap = page.lpbuf;
+  const size_t ByteNo = BitmapBytes(page);
+  // The page header gives the data's length in 32 bits: the area never grows past
+  // that, so a page whose stream could not be sent fails without taking the memory.
+  record->limit = kPageRecordPrefix + 0xFFFFFFFFu;
+  // The bitmap's size is what the stream usually stays well below; the area grows
+  // for a page that compresses badly.
+  if (!ReserveOutputArea(record, std::min(ByteNo + kPageRecordPrefix, record->limit))) return FALSE;
+  record->size = 0;
+  BYTE prefix[kPageRecordPrefix] = {};
+  AppendToOutputArea(record, prefix, sizeof prefix);
+
+  const DWORD blackDots = Prnt_CountBlackDots(bitmap, static_cast<long>(ByteNo));
+  const DWORD tick = GetTickCount();
+  const double cpuStart = ThreadCpuSeconds();
+  int64_t TotalOutLen = 0, OutJBGDataTimes = 0;
+  const int64_t CompressSize =
+      Ferrun_JBIGCompression(page.page_width, page.page_height, bitmap, record, &TotalOutLen,
+                             &OutJBGDataTimes, kJbigOrder, kJbigOptions, 1);
+  DbgMsg("BuildPageRecord::page %u Finish, using %f sec, cpu %f sec, %lld bytes", page.PageIndex,
+         (GetTickCount() - tick) / 1000.0, ThreadCpuSeconds() - cpuStart,
+         static_cast<long long>(CompressSize));
+  if (CompressSize < 0 || CompressSize > 0xFFFFFFFF) return FALSE;
+
+  memcpy(record->data, kPageRecordStart, sizeof kPageRecordStart);
+  PJL_WritePageHeader(&page, record->data + sizeof kPageRecordStart,
+                      static_cast<DWORD>(CompressSize), blackDots);
   return TRUE;
 }

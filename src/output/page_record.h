@@ -6,7 +6,8 @@
 
 #include "runtime/win_types.h"
 
-struct JobInfo;
+struct JbigOutputArea;
+struct Page;
 
 // Paper codes of the printer.
 enum EngPaperCode {
@@ -155,5 +156,10 @@ BYTE MediaCodeFor(unsigned cupsMediaType);
 // Stores `v` at `p` in little-endian byte order.
 void PutDword(BYTE *p, DWORD v);
 
-// Fills the PageHeader for the page in lpJob and writes its 32 bytes at outbuf.
-BOOL PJL_WritePageHeader(const JobInfo *lpJob, BYTE *outbuf, DWORD CompressSize, DWORD blackDots);
+// Fills the PageHeader for the page and writes its 32 bytes at outbuf.
+BOOL PJL_WritePageHeader(const Page *page, BYTE *outbuf, DWORD CompressSize, DWORD blackDots);
+
+// Builds the record of the finished 1-bit page in `record`: ESC E, the PageHeader
+// and the JBIG stream.  FALSE when the page cannot be encoded or memory runs
+// short; the record is then not to be written.
+BOOL BuildPageRecord(const Page &page, JbigOutputArea *record);

@@ -27,7 +27,6 @@ constexpr size_t kCancelPadding = 512;
 constexpr DWORD kJobTimeout = 300;
 constexpr DWORD kEndTimeout = 5;
 constexpr DWORD kAlignment = 512;
-constexpr int kAutoSelectTray = 250;
 constexpr size_t kHostNameSize = 64;
 
 // The job's texts in the order of their lines; kTextCount of them.
@@ -90,13 +89,12 @@ void AppendHeaderLines(BlockBuilder *b, const cups_page_header2_t *h, const char
   AppendLine(b, "@PJL COMMENT Copies,%s\r\n", text[kCopies]);
   AppendLine(b, "@PJL COMMENT %s\r\n", text[kLocation]);
   AppendLine(b, "@PJL SET JOBNAME=\"CUPS\"\r\n");
-  AppendLine(b, "@PJL SET ECONOMODE=%s\r\n", PageSettingsOf(*h).tonerSave ? "ON" : "OFF");
-  AppendLine(b, "@PJL SET DENSITY=%d\r\n", static_cast<int>(h->cupsCompression + 1));
-  AppendLine(b, "@PJL SET AUTOSELECT=%s\r\n",
-             h->MediaPosition == static_cast<unsigned>(kAutoSelectTray) ? "ON" : "OFF");
-  AppendLine(b, "@PJL SET DUPLEX=%s\r\n", RawHeaderValue(h->Duplex) == 1 ? "ON" : "OFF");
-  AppendLine(b, "@PJL SET DUPLEXTYPE=%s\r\n",
-             RawHeaderValue(h->Tumble) != 0 ? "CALENDAR" : "BOOKLET");
+  const PageSettings settings = PageSettingsOf(*h);
+  AppendLine(b, "@PJL SET ECONOMODE=%s\r\n", settings.tonerSave ? "ON" : "OFF");
+  AppendLine(b, "@PJL SET DENSITY=%d\r\n", static_cast<int>(settings.density + 1));
+  AppendLine(b, "@PJL SET AUTOSELECT=%s\r\n", settings.tray == kAnyTray ? "ON" : "OFF");
+  AppendLine(b, "@PJL SET DUPLEX=%s\r\n", settings.duplex ? "ON" : "OFF");
+  AppendLine(b, "@PJL SET DUPLEXTYPE=%s\r\n", settings.tumble ? "CALENDAR" : "BOOKLET");
   AppendLine(b, "@PJL SET RESOLUTION=%d\r\n", static_cast<int>(h->HWResolution[0]));
   AppendLine(b, "@PJL SET COPIES=%d\r\n", PJL_PrinterCopies(h, bDriverDoCollate));
   AppendLine(b, "@PJL SET MEDIASOURCE=%s\r\n", "TRAY1");
@@ -104,8 +102,7 @@ void AppendHeaderLines(BlockBuilder *b, const cups_page_header2_t *h, const char
   AppendLine(b, "@PJL SET MIRROR=%s\r\n", "OFF");
   AppendLine(b, "@PJL SET MARGINS=%s\r\n", "NORMAL");
   AppendLine(b, "@PJL SET BIDICOMM=%s\r\n", "OFF");
-  AppendLine(b, "@PJL SET ORIENTATION=%s\r\n",
-             RawHeaderValue(h->Orientation) != 0 ? "LANDSCAPE" : "PORTRAIT");
+  AppendLine(b, "@PJL SET ORIENTATION=%s\r\n", settings.landscape ? "LANDSCAPE" : "PORTRAIT");
   AppendLine(b, "@PJL ENTER LANGUAGE=VLGDI\r\n");
 }
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "driver/cancel_signal.h"
+#include "runtime/cancel_signal.h"
 #include "runtime/debug_log.h"
 #include "runtime/status_messages.h"
 

@@ -15,11 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/cancel_signal.h"
-#include "driver/job_state.h"
-#include "image/crop_scale.h"
 #include "output/page_record.h"
 #include "output/printer_output.h"
+#include "page/page.h"
+#include "runtime/cancel_signal.h"
 #include "runtime/debug_log.h"
 #include "runtime/page_settings.h"
 #include "runtime/status_messages.h"
@@ -148,8 +147,6 @@ bool CopyOutPage(DWORD k, const char *caller) {
 }
 
 bool OutputUsable() { return !SpoolFailed() && !PrinterOutputFailed(); }
-
-DWORD RoundUp32(DWORD n) { return static_cast<DWORD>((static_cast<uint64_t>(n) + 31) / 32 * 32); }
 
 }  // namespace
 
@@ -326,51 +323,20 @@ BOOL PJL_FlushPage(DWORD *finishpage, int bDuplex) {
 }
 
 BOOL PJL_SaveBlankPage(DWORD page_index, cups_page_header2_t inheader) {
-  DbgMsg("PJL_SaveBlankPage::In");
-  JobInfo slot{};
-  slot.PageIndex = page_index;
-  slot.inheader = inheader;
-  const cups_page_header2_t &h = slot.inheader;
-
-  DWORD page_width = RoundUp32(h.cupsWidth);
-  DWORD page_height = RoundUp32(h.cupsHeight);
-  if (h.ImagingBoundingBox[0] == 0 && h.ImagingBoundingBox[1] == 0) {
-    // A full-sheet page is fitted to the printable area; its back page matches.
-    DWORD width = PrintableExtent(h.PageSize[0], h.HWResolution[0]);
-    DWORD height = PrintableExtent(h.PageSize[1], h.HWResolution[1]);
-    DbgMsg("ImageCrop width = %u", width);
-    DbgMsg("ImageCrop height = %u", height);
-    if (width != 0 && height != 0 && width <= page_width && height <= page_height) {
-      page_width = width;
-      page_height = height;
-    } else {
-      DbgMsg("PJL_SaveBlankPage::printable area %ux%u does not fit the page %ux%u, kept", width,
-             height, page_width, page_height);
-    }
-  }
-  if (PageSettingsOf(h).twoColour) page_height *= 2;
-  slot.page_width = page_width;
-  slot.page_height = page_height;
-  DbgMsg("PJL_SaveBlankPage::page_width = %u", slot.page_width);
-  DbgMsg("PJL_SaveBlankPage::page_height = %u", slot.page_height);
-  slot.linebyte = GetBMPBytesPerLine(1, static_cast<LONG>(slot.page_width));
-  DbgMsg("PJL_SaveBlankPage::linebyte = %u", slot.linebyte);
-  slot.pagesize = slot.linebyte * slot.page_height;
-  DbgMsg("PJL_SaveBlankPage::pagesize = %u bytes", slot.pagesize);
+  Page page{};
+  page.PageIndex = page_index;
+  page.inheader = inheader;
+  LayOutBlankBackPage(&page);
 
   // No bitmap is made: the data is one stripe end marker (SDNORM) with no coded
   // data before it.
   BYTE record[kBlankPageRecordSize];
   memcpy(record, kPageRecordStart, sizeof kPageRecordStart);
-  DbgMsg("PJL_SaveBlankPage::PJL_WritePageHeader");
-  PJL_WritePageHeader(&slot, record + sizeof kPageRecordStart, 2, 0);
+  PJL_WritePageHeader(&page, record + sizeof kPageRecordStart, 2, 0);
   record[kPageRecordPrefix] = 0xFF;
   record[kPageRecordPrefix + 1] = 0x02;
 
-  DbgMsg("PJL_SaveBlankPage::Total pages %u", SpooledPages());
-  BOOL appended = AppendSpoolPage(record, sizeof record);
-  DbgMsg("PJL_SaveBlankPage::Out");
-  return appended;
+  return AppendSpoolPage(record, sizeof record);
 }
 
 BOOL ReplaySpooledCopies(BOOL bDriverDoCollate, BOOL bDuplex, DWORD nCopies) {

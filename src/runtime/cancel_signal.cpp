@@ -1,4 +1,4 @@
-#include "driver/cancel_signal.h"
+#include "runtime/cancel_signal.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,9 +9,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
-#include "driver/image_gate.h"
-#include "driver/job_state.h"
 #include "runtime/debug_log.h"
 #include "runtime/win_helpers.h"
 
@@ -22,6 +21,18 @@ static_assert(std::atomic<BOOL>::is_always_lock_free, "the flag may be set in a 
 // The pipe's ends; -1 until InstallCancelHandler made it.
 std::atomic<int> gWakeRead{-1};
 std::atomic<int> gWakeWrite{-1};
+
+// The running job's wake-up; only the watcher thread calls it, never a handler.
+struct WakeUp {
+  std::mutex lock;
+  void (*call)(void *) = nullptr;
+  void *arg = nullptr;
+};
+
+WakeUp &JobWakeUp() {
+  static WakeUp *wakeUp = new WakeUp;  // never destroyed: the watcher outlives main
+  return *wakeUp;
+}
 
 // Sets the flag, then fills the pipe.  Async-signal-safe: an atomic store and
 // write(2).
@@ -58,11 +69,9 @@ void *CancelWatcher(void *) {
   }
   MarkCancelled();
   DbgMsg("cancel::SIGTERM: no further pages are taken or sent");
-  // Every slot wait looks at the flag when it wakes.
-  NotifySlotChange();
-  // Image threads waiting for their turn go through at once: they leave their
-  // pages unprocessed, which the output thread drops.
-  ImageGateClose();
+  WakeUp &w = JobWakeUp();
+  std::lock_guard<std::mutex> guard(w.lock);
+  if (w.call != nullptr) w.call(w.arg);
   return nullptr;
 }
 
@@ -98,6 +107,13 @@ BOOL InstallCancelHandler() {
   sigaction(SIGTERM, &sa, nullptr);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return FALSE;
+}
+
+void SetCancelWakeUp(void (*wakeUp)(void *), void *arg) {
+  WakeUp &w = JobWakeUp();
+  std::lock_guard<std::mutex> guard(w.lock);
+  w.call = wakeUp;
+  w.arg = arg;
 }
 
 BOOL CancelRequested() { return gCancelled.load(std::memory_order_acquire); }

@@ -2,9 +2,6 @@
 // thread sends the finished records strictly in page order.
 #pragma once
 
-#include "output/jbig_compress.h"
-#include "runtime/win_types.h"
-
 struct JobInfo;
 
 // Compresses the finished 1-bit page in `slot` into its page record, on the
@@ -24,8 +21,3 @@ void CompressSlotPage(JobInfo *slot);
 // be compressed, it no longer writes, but still releases every page in order, so
 // the main thread never waits for ever.
 void *JbigThread(void *param);
-
-// Builds the page record of the finished page in `slot` (bitmap `bitmap`) in
-// `record`: ESC E, the PageHeader and the JBIG stream.  FALSE when the page
-// cannot be encoded or memory runs short; the record is then not to be written.
-BOOL BuildPageRecord(const JobInfo *slot, BYTE *bitmap, JbigOutputArea *record);

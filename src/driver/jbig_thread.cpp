@@ -1,4 +1,4 @@
-#include "output/jbig_thread.h"
+#include "driver/jbig_thread.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -6,12 +6,12 @@
 #include <memory>
 #include <new>
 
-#include "driver/cancel_signal.h"
 #include "driver/job_state.h"
-#include "image/bit_ops.h"
+#include "output/jbig_output_area.h"
 #include "output/page_record.h"
 #include "output/printer_output.h"
 #include "output/spool_file.h"
+#include "runtime/cancel_signal.h"
 #include "runtime/debug_log.h"
 #include "runtime/status_messages.h"
 #include "runtime/win_helpers.h"
@@ -26,9 +26,9 @@ BOOL EmitPageRecord(const JbigOutputArea *record) {
     ReportPageSent();
     return TRUE;
   }
-  DbgMsg("JbigThread::gSaveToFile = 1, gSpoolPageHeader.dataLen = %zu", record->size);
   BOOL appended = AppendSpoolPage(record->data, record->size);
-  DbgMsg("JbigThread::gSaveToFile = 1, gSpoolFileHeader.pages = %u", SpooledPages());
+  DbgMsg("JbigThread::record of %zu bytes spooled, %u in the spool file", record->size,
+         SpooledPages());
   return appended;
 }
 
@@ -48,7 +48,6 @@ void SendPageRecord(const JobInfo *slot, DWORD CurrentPage) {
       FailPrinterOutput("Unable to compress page %u", CurrentPage + 1);
     return;
   }
-  DbgMsg("JbigThread::page data outsize = %zu", record->size);
   if (CancelRequested()) {
     DbgMsg("JbigThread::job cancelled, page %u is dropped", CurrentPage);
     return;
@@ -58,58 +57,24 @@ void SendPageRecord(const JobInfo *slot, DWORD CurrentPage) {
 
 }  // namespace
 
-BOOL BuildPageRecord(const JobInfo *slot, BYTE *bitmap, JbigOutputArea *record) {
-  size_t ByteNo = static_cast<size_t>(slot->linebyte) * slot->page_height;
-  // The page header gives the data's length in 32 bits: the area never grows past
-  // that, so a page whose stream could not be sent fails without taking the memory.
-  record->limit = kPageRecordPrefix + 0xFFFFFFFFu;
-  // The bitmap's size is what the stream usually stays well below; the area grows
-  // for a page that compresses badly.
-  if (!ReserveOutputArea(record, std::min(ByteNo + kPageRecordPrefix, record->limit))) return FALSE;
-  record->size = 0;
-  BYTE prefix[kPageRecordPrefix] = {};
-  AppendToOutputArea(record, prefix, sizeof prefix);
-
-  DWORD blackDots = Prnt_CountBlackDots(bitmap, static_cast<long>(ByteNo));
-  DWORD tick = GetTickCount();
-  const double cpuStart = ThreadCpuSeconds();
-  DbgMsg("BuildPageRecord::page %u outsize %zu", slot->PageIndex, ByteNo + kPageRecordPrefix);
-  DbgMsg("BuildPageRecord::page_width %u", slot->page_width);
-  DbgMsg("BuildPageRecord::page_height %u", slot->page_height);
-  int64_t TotalOutLen = 0, OutJBGDataTimes = 0;
-  int64_t CompressSize =
-      Ferrun_JBIGCompression(slot->page_width, slot->page_height, bitmap, record, &TotalOutLen,
-                             &OutJBGDataTimes, kJbigOrder, kJbigOptions, 1);
-  DbgMsg("BuildPageRecord::option = %d", kJbigOptions);
-  DbgMsg("BuildPageRecord::page %u Finish, using %f sec, cpu %f sec", slot->PageIndex,
-         (GetTickCount() - tick) / 1000.0, ThreadCpuSeconds() - cpuStart);
-  DbgMsg("BuildPageRecord::CompressSize = %lld", static_cast<long long>(CompressSize));
-  if (CompressSize < 0 || CompressSize > 0xFFFFFFFF) return FALSE;
-
-  memcpy(record->data, kPageRecordStart, sizeof kPageRecordStart);
-  PJL_WritePageHeader(slot, record->data + sizeof kPageRecordStart,
-                      static_cast<DWORD>(CompressSize), blackDots);
-  return TRUE;
-}
-
 void CompressSlotPage(JobInfo *slot) {
-  BYTE *bitmap = SlotBitmap(slot);
+  Page *page = &slot->page;
   slot->lprecord = nullptr;
   slot->bRecordFailed = FALSE;
   if (CancelRequested() || OutputBroken()) {
-    DbgMsg("BuildPageRecord::page %u is not compressed: the job is %s", slot->PageIndex,
+    DbgMsg("BuildPageRecord::page %u is not compressed: the job is %s", page->PageIndex,
            CancelRequested() ? "cancelled" : "no longer sent");
   } else {
     std::unique_ptr<JbigOutputArea> record(new (std::nothrow) JbigOutputArea);
-    if (bitmap != nullptr && record && BuildPageRecord(slot, bitmap, record.get())) {
+    if (page->lpbuf != nullptr && record && BuildPageRecord(*page, record.get())) {
       slot->lprecord = record.release();
     } else {
-      DbgMsg("BuildPageRecord::page %u could not be compressed", slot->PageIndex);
+      DbgMsg("BuildPageRecord::page %u could not be compressed", page->PageIndex);
       slot->bRecordFailed = TRUE;
     }
   }
-  free(bitmap);
-  SetSlotBitmap(slot, nullptr);
+  free(page->lpbuf);
+  page->lpbuf = nullptr;
 }
 
 void *JbigThread(void *param) {
@@ -120,10 +85,8 @@ void *JbigThread(void *param) {
   while (!JbigThreadExitRequested()) {
     DWORD ticket = SlotChangeTicket();
     DWORD index = CurrentPage % static_cast<DWORD>(MaxThreads());
-    DbgMsg("JbigThread::check buffer index = %u, CurrentPage = %u", index, CurrentPage);
     JobInfo *slot = &ring[index];
     DWORD finish = SlotState(slot);
-    DbgMsg("JbigThread::finish = %u", finish);
     if (finish != kSlotReady) {
       WaitSlotChange(ticket, kPollMs);
       continue;
@@ -138,7 +101,6 @@ void *JbigThread(void *param) {
       outputStopped = TRUE;
     }
     if (!outputStopped) SendPageRecord(slot, CurrentPage);
-    DbgMsg("JbigThread::free index %u memory", index);
 
     // The record goes first: main's end wait takes a free slot of the last page
     // as "every page written".

@@ -4,8 +4,9 @@
 //
 // SIGTERM is blocked in every thread but a watcher, which waits for it, sets a
 // flag, writes one byte to a pipe that is never read (so the pipe stays
-// readable from then on), wakes the slot waits and closes the image threads'
-// admission gate.  Reads of the raster input wait on that pipe too.
+// readable from then on) and calls the running job's wake-up, which wakes its
+// waiting threads.  Reads of the raster input wait on that pipe too.  The flag
+// and the pipe are the process's: a cancel ends whatever job the process runs.
 #pragma once
 
 #include <sys/types.h>
@@ -17,9 +18,13 @@
 // Blocks SIGTERM and starts the watcher thread.  Call once, from main, before
 // any other thread starts (threads inherit the signal mask).  FALSE (reported
 // in the log) when the watcher cannot start: a handler then sets the flag and
-// fills the pipe, slot waits see the flag at their next poll, and the gate is
-// closed when the page loop ends.
+// fills the pipe, and waiting threads see the flag at their next poll.
 BOOL InstallCancelHandler();
+
+// The running job's wake-up: called by the watcher, once the flag is set, with
+// `arg`.  A job sets it when it starts and clears it (null) before it ends;
+// setting waits for a call under way to return.
+void SetCancelWakeUp(void (*wakeUp)(void *), void *arg);
 
 // TRUE once SIGTERM has arrived.
 BOOL CancelRequested();
