@@ -395,29 +395,73 @@ TEST(FilterLog, WritesTimeStampedRecordsWhileTheSwitchDirectoryExists) {
   EXPECT_NE(log.find("] main::count_bytes = "), std::string::npos);
 }
 
-// The engine's entry can run several jobs in one process.
-TEST(FilterMainInProcess, RunsJobAfterJobWithFreshState) {
+// The lines of standard error that start with `kind`, in order.
+std::string LinesOf(const std::string &err, const std::string &kind) {
+  std::string lines;
+  for (size_t at = err.find(kind); at != std::string::npos; at = err.find(kind, at + 1))
+    if (at == 0 || err[at - 1] == '\n') lines += err.substr(at, err.find('\n', at) - at + 1);
+  return lines;
+}
+
+// Two different jobs back to back in one process with a failed one between them,
+// and nothing reset by hand: each prints as the filter binary prints it alone
+// (the same page records, PAGE: and ERROR: lines), and each counts only its bytes.
+TEST(FilterMainInProcess, RunsJobAfterJobAsTheBinaryPrintsEachAlone) {
   ScratchDir dir;
-  std::string good = dir.File("good.ras");
-  ASSERT_TRUE(testraster::WriteRasterFile(
-      good, {SamplePage(96, 40, 24), SamplePage(50, 20, 8), SamplePage(64, 64, 24, true)}));
-  const std::string bytes = filtertest::ReadFile(good);
-  const std::string cut = bytes.substr(0, bytes.size() - 100);
-  auto first = fuzzentry::RunFilterInProcess(JobArgs(""), bytes);
-  auto second = fuzzentry::RunFilterInProcess(JobArgs(""), cut);
-  auto third = fuzzentry::RunFilterInProcess(JobArgs(""), bytes);
-  EXPECT_EQ(first.status, 0);
-  EXPECT_EQ(second.status, 1);
-  EXPECT_NE(second.err.find("ERROR: Page 3 is incomplete"), std::string::npos);
-  EXPECT_EQ(third.status, 0);
-  for (auto *run : {&first, &third}) {
-    std::span<const uint8_t> job(reinterpret_cast<const uint8_t *>(run->out.data()),
-                                 run->out.size());
-    EXPECT_EQ(inspect::ParseJob(job).pages.size(), 3u);
+  // Two-sided collated copies: spooled, a blank back page, replayed.
+  std::vector<testraster::Page> spooled = {SamplePage(96, 40, 24), SamplePage(50, 20, 8),
+                                           SamplePage(64, 64, 24, true)};
+  for (testraster::Page &p : spooled) {
+    p.header.Duplex = CUPS_TRUE;
+    p.header.NumCopies = 2;
   }
-  // Each run counted exactly what it wrote.
-  for (auto *run : {&first, &second, &third})
-    EXPECT_EQ(LoggedCountBytes(run->err), static_cast<long>(run->out.size()));
+  // One-sided, the printer's copies.
+  std::vector<testraster::Page> direct = {SamplePage(200, 100, 8), SamplePage(120, 80, 24)};
+  for (testraster::Page &p : direct) p.header.NumCopies = 3;
+  const std::string spooledPath = dir.File("spooled.ras"), directPath = dir.File("direct.ras");
+  ASSERT_TRUE(testraster::WriteRasterFile(spooledPath, spooled));
+  ASSERT_TRUE(testraster::WriteRasterFile(directPath, direct));
+  const std::string directBytes = filtertest::ReadFile(directPath);
+
+  auto first =
+      fuzzentry::RunFilterInProcess(JobArgs("", "Collate=true"), filtertest::ReadFile(spooledPath));
+  auto cut =
+      fuzzentry::RunFilterInProcess(JobArgs(""), directBytes.substr(0, directBytes.size() - 100));
+  auto second = fuzzentry::RunFilterInProcess(JobArgs(""), directBytes);
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_NE(cut.err.find("ERROR: Page 2 is incomplete"), std::string::npos) << cut.err;
+
+  struct Case {
+    const fuzzentry::FilterRunResult *run;
+    std::string path, options;
+    size_t pages;
+  };
+  for (const Case &c :
+       {Case{&first, spooledPath, "Collate=true", 8}, Case{&second, directPath, "", 2}}) {
+    FilterCall call;
+    call.args = JobArgs(c.path, c.options);
+    FilterResult alone = RunFilter(dir, call);
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    EXPECT_EQ(c.run->status, 0) << c.run->err;
+    auto parse = [](const std::string &out) {
+      return inspect::ParseJob(
+          std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(out.data()), out.size()));
+    };
+    inspect::ParsedJob inProcess = parse(c.run->out), separate = parse(alone.out);
+    ASSERT_TRUE(inProcess.ok) << c.path << ": " << inProcess.error;
+    ASSERT_TRUE(separate.ok) << c.path << ": " << separate.error;
+    ASSERT_EQ(inProcess.pages.size(), c.pages) << c.path;
+    ASSERT_EQ(separate.pages.size(), c.pages) << c.path;
+    // The header block carries the time, so the records are compared from the
+    // first to the trailer.
+    const size_t from = inProcess.pages.front().offset, fromAlone = separate.pages.front().offset;
+    EXPECT_EQ(c.run->out.substr(from, inProcess.trailer_offset - from),
+              alone.out.substr(fromAlone, separate.trailer_offset - fromAlone))
+        << c.path << ": the records differ";
+    for (const char *kind : {"PAGE: ", "ERROR: "})
+      EXPECT_EQ(LinesOf(c.run->err, kind), LinesOf(alone.err, kind)) << c.path;
+    EXPECT_EQ(LoggedCountBytes(c.run->err), static_cast<long>(c.run->out.size())) << c.path;
+  }
 }
 
 }  // namespace

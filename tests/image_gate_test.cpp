@@ -19,6 +19,9 @@
 
 namespace {
 
+// The gate of the tests' job.
+ImageGate gate;
+
 // Threads that pass the gate record their page, then stay inside until released.
 struct Passage {
   std::mutex mutex;
@@ -28,7 +31,7 @@ struct Passage {
 };
 
 void Pass(Passage *p, DWORD page) {
-  const bool counted = ImageGateEnter(page);
+  const bool counted = ImageGateEnter(&gate, page);
   {
     std::lock_guard<std::mutex> lock(p->mutex);
     p->order.push_back(page);
@@ -36,7 +39,7 @@ void Pass(Passage *p, DWORD page) {
   ++p->inside;
   while (!p->release.load()) std::this_thread::yield();
   --p->inside;
-  ImageGateLeave(counted);
+  ImageGateLeave(&gate, counted);
 }
 
 // Waits until `n` threads are inside the gate.
@@ -47,18 +50,18 @@ void AwaitInside(const Passage &p, int n) {
 }  // namespace
 
 TEST(ImageGate, AdmitsPagesInOrderWhateverOrderTheirThreadsArrive) {
-  ImageGateOpen(1);
+  ImageGateOpen(&gate, 1);
   Passage p;
   p.release = true;
   std::vector<std::thread> threads;
   for (DWORD page : {3u, 1u, 4u, 0u, 2u}) threads.emplace_back(Pass, &p, page);
   for (auto &t : threads) t.join();
-  ImageGateClose();
+  ImageGateClose(&gate);
   EXPECT_EQ(p.order, (std::vector<DWORD>{0, 1, 2, 3, 4}));
 }
 
 TEST(ImageGate, LetsNoMoreThanItsLimitProcessAtOnce) {
-  ImageGateOpen(2);
+  ImageGateOpen(&gate, 2);
   Passage p;
   std::vector<std::thread> threads;
   for (DWORD page = 0; page < 4; ++page) threads.emplace_back(Pass, &p, page);
@@ -72,18 +75,18 @@ TEST(ImageGate, LetsNoMoreThanItsLimitProcessAtOnce) {
   }
   p.release = true;
   for (auto &t : threads) t.join();
-  ImageGateClose();
+  ImageGateClose(&gate);
   EXPECT_EQ(p.order.size(), 4u);
 }
 
 TEST(ImageGate, ClosingLetsWaitingThreadsThrough) {
-  ImageGateOpen(1);
+  ImageGateOpen(&gate, 1);
   Passage p;
   std::thread waiting(Pass, &p, 5);  // page 0 never comes
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(p.inside.load(), 0);
   p.release = true;
-  ImageGateClose();
+  ImageGateClose(&gate);
   waiting.join();
   EXPECT_EQ(p.order, std::vector<DWORD>{5});
 }
@@ -95,11 +98,11 @@ TEST(ImageGate, ACancelLetsWaitingThreadsThrough) {
   EXPECT_EXIT(
       {
         if (!InstallCancelHandler()) _exit(2);
-        SetCancelWakeUp([](void *) { ImageGateClose(); }, nullptr);  // as a job does
-        ImageGateOpen(1);
+        SetCancelWakeUp([](void *g) { ImageGateClose(static_cast<ImageGate *>(g)); }, &gate);
+        ImageGateOpen(&gate, 1);
         std::atomic<bool> through{false};
         std::thread waiting([&through] {
-          ImageGateLeave(ImageGateEnter(5));  // page 0 never comes
+          ImageGateLeave(&gate, ImageGateEnter(&gate, 5));  // page 0 never comes
           through = true;
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -115,9 +118,9 @@ TEST(ImageGate, ACancelLetsWaitingThreadsThrough) {
 }
 
 TEST(ImageGate, UnopenedGateAdmitsAtOnceAndCountsNothing) {
-  ImageGateClose();
-  EXPECT_FALSE(ImageGateEnter(42));
-  ImageGateLeave(false);
+  ImageGateClose(&gate);
+  EXPECT_FALSE(ImageGateEnter(&gate, 42));
+  ImageGateLeave(&gate, false);
 }
 
 TEST(ImageGate, SizeIsOnePagePerProcessorOrTheNumberAskedFor) {
@@ -148,13 +151,13 @@ TEST(ImageGate, SizeIsOnePagePerProcessorOrTheNumberAskedFor) {
 // Reading waits while `limit` + 1 pages hold bitmaps, goes on as soon as one is
 // released, and a closed gate lets it through.
 TEST(ImageGate, ReadingWaitsWhileTheLimitAndOnePageHoldBitmaps) {
-  ImageGateOpen(2);
-  for (int i = 0; i < 3; ++i) ImageGateReservePage();
+  ImageGateOpen(&gate, 2);
+  for (int i = 0; i < 3; ++i) ImageGateReservePage(&gate);
   // A reader that is still waiting after 50 ms, and goes on once `unblock` ran.
-  for (void (*unblock)() : {ImageGateReleasePage, ImageGateClose}) {
+  for (void (*unblock)() : {+[] { ImageGateReleasePage(&gate); }, +[] { ImageGateClose(&gate); }}) {
     std::atomic<bool> read{false};
     std::thread reader([&read] {
-      ImageGateReservePage();
+      ImageGateReservePage(&gate);
       read = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -164,6 +167,6 @@ TEST(ImageGate, ReadingWaitsWhileTheLimitAndOnePageHoldBitmaps) {
     EXPECT_TRUE(read.load());
   }
   // Unopened: nothing waits, nothing is counted.
-  for (int i = 0; i < 10; ++i) ImageGateReservePage();
-  ImageGateReleasePage();
+  for (int i = 0; i < 10; ++i) ImageGateReservePage(&gate);
+  ImageGateReleasePage(&gate);
 }

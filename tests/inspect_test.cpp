@@ -18,7 +18,8 @@ namespace {
 // A small job from the filter's own writers: two pages, a JCL text.
 std::vector<uint8_t> SampleJob(const std::string &jcl = "@PJL SET QUIET=ON\r\n") {
   testjob::OutputCapture out;
-  testjob::WriteJob({testjob::BlockPage(256, 96, 1), testjob::BlockPage(128, 64, 2)}, 2, jcl);
+  testjob::WriteJob(out.output(), {testjob::BlockPage(256, 96, 1), testjob::BlockPage(128, 64, 2)},
+                    jcl);
   return out.Bytes();
 }
 

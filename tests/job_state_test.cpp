@@ -52,51 +52,23 @@ TEST(SlotRing, NeitherWrapsNorDividesByZero) {
   EXPECT_EQ(SlotsForMemory(&widest, ~0ull), 1);
 }
 
-TEST(JobState, InitialisationFreesEverySlotAndResetsTheCounters) {
-  auto ring = std::make_unique<JobInfo[]>(kSlotCount);
-  BYTE dummy = 0;
-  JbigOutputArea record;
-  for (int i = 0; i < kSlotCount; ++i) {
-    ring[i].page.PageIndex = 1000;
-    ring[i].finish = kSlotReady;
-    ring[i].page.lpbuf = &dummy;
-    ring[i].lprecord = &record;
-    ring[i].bRecordFailed = TRUE;
-  }
-  count_bytes = 77;
-  gOutputSize = 5;
-  gMAX_THREAD = 12;
-  gJbigThreadExit = TRUE;
-  InitJobState(ring.get());
-  for (int i = 0; i < kSlotCount; ++i) {
-    EXPECT_EQ(ring[i].page.PageIndex, static_cast<DWORD>(i));
-    EXPECT_EQ(SlotState(&ring[i]), kSlotFree);
-    EXPECT_EQ(ring[i].page.lpbuf, nullptr);
-    EXPECT_EQ(ring[i].lprecord, nullptr);
-    EXPECT_EQ(ring[i].bRecordFailed, FALSE);
-  }
-  EXPECT_EQ(count_bytes, 0u);
-  EXPECT_EQ(gOutputSize, 0);
-  EXPECT_EQ(MaxThreads(), 1);
-  EXPECT_EQ(JbigThreadExitRequested(), FALSE);
-}
-
 // A hand-over wakes a waiting thread at once instead of after the poll interval.
 // The wait here is given 20 s, so only a missed wake-up can make it slow.
 TEST(JobState, StoringAHandOverFieldWakesAWaiter) {
-  auto slot = std::make_unique<JobInfo>();
+  auto ring = std::make_unique<JobRing>();
+  JobInfo *slot = &ring->slots[0];
   for (int round = 0; round < 3; ++round) {
-    SetSlotState(slot.get(), kSlotInWork);
+    SetSlotState(ring.get(), slot, kSlotInWork);
     auto begin = std::chrono::steady_clock::now();
     std::thread waiter([&] {
       for (;;) {
-        DWORD ticket = SlotChangeTicket();
-        if (SlotState(slot.get()) == kSlotReady) return;
-        WaitSlotChange(ticket, 20000);
+        DWORD ticket = SlotChangeTicket(ring.get());
+        if (SlotState(slot) == kSlotReady) return;
+        WaitSlotChange(ring.get(), ticket, 20000);
       }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    SetSlotState(slot.get(), kSlotReady);
+    SetSlotState(ring.get(), slot, kSlotReady);
     waiter.join();
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
   }
@@ -104,10 +76,11 @@ TEST(JobState, StoringAHandOverFieldWakesAWaiter) {
 
 TEST(JobState, AWaitWithAStaleTicketReturnsAtOnce) {
   // The store came between taking the ticket and waiting: no wake-up is lost.
-  DWORD ticket = SlotChangeTicket();
-  SetJbigThreadExit(FALSE);
+  auto ring = std::make_unique<JobRing>();
+  DWORD ticket = SlotChangeTicket(ring.get());
+  SetJbigThreadExit(ring.get(), FALSE);
   auto begin = std::chrono::steady_clock::now();
-  WaitSlotChange(ticket, 20000);
+  WaitSlotChange(ring.get(), ticket, 20000);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
 }
 

@@ -198,11 +198,9 @@ TEST(PjlHeaderBlock, ShorteningNeverSplitsAUtf8Character) {
 
 TEST(PjlStartJob, WritesPreambleThenTheBlockAtOffset555AndCountsBytes) {
   testjob::OutputCapture out;
-  count_bytes = 0;
-  gOutputSize = 0;
   cups_page_header2_t h = PlainHeader();
-  ASSERT_TRUE(PJL_WriteStartJobCmd_Zelvar(&h, 1, "office", "alice", "x\r\n@PJL SET DUPLEX=ON", "1",
-                                          FALSE, ""));
+  ASSERT_TRUE(PJL_WriteStartJobCmd_Zelvar(out.output(), &h, 1, "office", "alice",
+                                          "x\r\n@PJL SET DUPLEX=ON", "1", FALSE, ""));
   std::vector<uint8_t> bytes = out.Bytes();
   const std::string cancel =
       "\x1b"
@@ -211,8 +209,8 @@ TEST(PjlStartJob, WritesPreambleThenTheBlockAtOffset555AndCountsBytes) {
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 43), cancel);
   EXPECT_TRUE(std::all_of(bytes.begin() + 43, bytes.begin() + 555, [](uint8_t b) { return !b; }));
   EXPECT_EQ(bytes[555], 0x1B);
-  EXPECT_EQ(count_bytes, bytes.size());
-  EXPECT_EQ(static_cast<size_t>(gOutputSize), bytes.size() - 555);
+  EXPECT_EQ(out.output()->count_bytes, bytes.size());
+  EXPECT_EQ(static_cast<size_t>(out.output()->outputSize), bytes.size() - 555);
 
   // The header as the inspector reads it, stopped only by the missing pages.
   inspect::ParsedJob job = inspect::ParseJob(bytes);
@@ -243,15 +241,13 @@ TEST(PjlCloseJob, AddsTheAlignmentCommentOnlyWhenTheJobWouldEndOnA512Boundary) {
   };
   for (const Case &c : cases) {
     testjob::OutputCapture out;
-    count_bytes = c.before;
-    gOutputSize = 0;
-    cups_page_header2_t h = PlainHeader();
-    ASSERT_TRUE(PJL_WriteCloseJobCmd(&h));
+    out.output()->count_bytes = c.before;
+    ASSERT_TRUE(PJL_WriteCloseJobCmd(out.output()));
     std::vector<uint8_t> bytes = out.Bytes();
     std::string expect = eoj + (c.aligned ? comment : "") + final;
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), expect) << c.before;
     EXPECT_EQ(bytes.size(), c.aligned ? 103u : 70u);
-    EXPECT_EQ(count_bytes, c.after) << c.before;
-    EXPECT_EQ(gOutputSize, 53);
+    EXPECT_EQ(out.output()->count_bytes, c.after) << c.before;
+    EXPECT_EQ(out.output()->outputSize, 53);
   }
 }

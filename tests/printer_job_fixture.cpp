@@ -1,17 +1,16 @@
 #include "printer_job_fixture.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
-#include "driver/jbig_thread.h"
-#include "driver/job_state.h"
+#include "output/jbig_output_area.h"
+#include "output/page_record.h"
 #include "output/pjl_framing.h"
-#include "output/printer_output.h"
+#include "page/page.h"
 
 namespace testjob {
 
@@ -19,13 +18,10 @@ OutputCapture::OutputCapture() {
   char name[] = "/tmp/zelvar-out-XXXXXX";
   fd_ = mkstemp(name);
   path_ = name;
-  SetPrinterOutputFd(fd_);
-  ResetPrinterOutput();
+  output_.fd = fd_;
 }
 
 OutputCapture::~OutputCapture() {
-  SetPrinterOutputFd(1);
-  ResetPrinterOutput();
   if (fd_ >= 0) close(fd_);
   unlink(path_.c_str());
 }
@@ -75,65 +71,33 @@ Page BlockPage(uint32_t width, uint32_t height, unsigned seed) {
   return p;
 }
 
-void RunCompressionThread(const std::vector<Page> &pages, int slots) {
-  std::unique_ptr<JobInfo[]> ring(new JobInfo[kSlotCount]());
-  // InitJobState clears the counters; keep what the job header wrote.
-  DWORD written = count_bytes;
-  int pjlSize = gOutputSize;
-  InitJobState(ring.get());
-  count_bytes = written;
-  gOutputSize = pjlSize;
-  pthread_t thread;
-  ASSERT_EQ(pthread_create(&thread, nullptr, JbigThread, ring.get()), 0);
-  gMAX_THREAD.store(slots, std::memory_order_release);
-  JobInfo *last = nullptr;
+void WriteRecords(PrinterOutput *out, const std::vector<Page> &pages) {
   for (size_t n = 0; n < pages.size(); ++n) {
-    JobInfo *slot = &ring[n % static_cast<size_t>(slots)];
-    // The page loop's slot wait: neither in work nor ready.
-    while (true) {
-      DWORD ticket = SlotChangeTicket();
-      DWORD state = SlotState(slot);
-      if (state != kSlotInWork && state != kSlotReady) break;
-      WaitSlotChange(ticket, kPollMs);
-    }
     const Page &page = pages[n];
-    ::Page &p = slot->page;
+    std::vector<uint8_t> bits = page.bits;
+    ::Page p{};
     p.PageIndex = static_cast<DWORD>(n);
     p.inheader = page.header;
     p.page_width = page.width;
     p.page_height = page.height;
     p.linebyte = page.width / 8;
-    p.pagesize = static_cast<DWORD>(page.bits.size());
-    p.lpbuf = static_cast<BYTE *>(malloc(page.bits.empty() ? 1 : page.bits.size()));
-    if (!page.bits.empty()) memcpy(p.lpbuf, page.bits.data(), page.bits.size());
-    SetSlotState(slot, kSlotInWork);
-    // As the image thread ends: the page compressed into its record, then ready.
-    CompressSlotPage(slot);
-    SetSlotState(slot, kSlotReady);
-    last = slot;
+    p.pagesize = static_cast<DWORD>(bits.size());
+    p.lpbuf = bits.data();
+    JbigOutputArea record;
+    ASSERT_TRUE(BuildPageRecord(p, &record)) << "page " << n;
+    ASSERT_TRUE(WriteToPrinter(out, record.data, record.size)) << "page " << n;
   }
-  // The end wait: the last page's slot has been released.
-  while (last != nullptr) {
-    DWORD ticket = SlotChangeTicket();
-    const DWORD state = SlotState(last);
-    if (state != kSlotInWork && state != kSlotReady) break;
-    WaitSlotChange(ticket, kPollMs);
-  }
-  SetJbigThreadExit(TRUE);
-  pthread_join(thread, nullptr);
 }
 
-void WriteJob(const std::vector<Page> &pages, int slots, const std::string &jclText) {
+void WriteJob(PrinterOutput *out, const std::vector<Page> &pages, const std::string &jclText) {
   ASSERT_FALSE(pages.empty());
-  count_bytes = 0;
-  gOutputSize = 0;
-  PJL_WriteStartJobCmd_Zelvar(&pages[0].header, 1, "queue", "user", "title", "1", FALSE, "");
+  PJL_WriteStartJobCmd_Zelvar(out, &pages[0].header, 1, "queue", "user", "title", "1", FALSE, "");
   if (!jclText.empty()) {
     std::string jcl = "\x1b" + jclText;
-    WriteToPrinter(jcl.data(), jcl.size());
+    WriteToPrinter(out, jcl.data(), jcl.size());
   }
-  RunCompressionThread(pages, slots);
-  PJL_WriteCloseJobCmd(&pages[0].header);
+  WriteRecords(out, pages);
+  PJL_WriteCloseJobCmd(out);
 }
 
 }  // namespace testjob

@@ -1,6 +1,5 @@
-// Test support for the printer stream: capturing what the filter writes to the
-// printer, and running finished 1-bit pages through compression and the output
-// thread the way the image threads hand them over.
+// Test support for the printer stream: capturing what the filter's writers send
+// to the printer, and writing finished 1-bit pages as page records.
 #pragma once
 
 #include <cups/raster.h>
@@ -10,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "output/printer_output.h"
+
 namespace testjob {
 
-// Sends the printer output to a temporary file for the life of the object.
+// A printer output into a temporary file, for the life of the object.
 class OutputCapture {
  public:
   OutputCapture();
@@ -20,8 +21,10 @@ class OutputCapture {
   OutputCapture(const OutputCapture &) = delete;
   OutputCapture &operator=(const OutputCapture &) = delete;
   std::vector<uint8_t> Bytes() const;
+  PrinterOutput *output() { return &output_; }
 
  private:
+  PrinterOutput output_;
   std::string path_;
   int fd_ = -1;
 };
@@ -41,13 +44,11 @@ Page RandomPage(uint32_t width, uint32_t height, std::mt19937 *rng);
 // A page with a few filled rectangles, like text.
 Page BlockPage(uint32_t width, uint32_t height, unsigned seed);
 
-// Runs JbigThread over the pages with `slots` slots in use, each page compressed
-// into its slot (CompressSlotPage) and handed over in page order, and stops it
-// after the last page has been released.
-void RunCompressionThread(const std::vector<Page> &pages, int slots);
+// The page record of each page (BuildPageRecord), written in page order.
+void WriteRecords(PrinterOutput *out, const std::vector<Page> &pages);
 
 // A whole job on the printer output: preamble and header block from the first
 // page, an optional JCL text (ESC and the text), the pages, the trailer.
-void WriteJob(const std::vector<Page> &pages, int slots, const std::string &jclText = "");
+void WriteJob(PrinterOutput *out, const std::vector<Page> &pages, const std::string &jclText = "");
 
 }  // namespace testjob

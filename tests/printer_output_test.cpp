@@ -48,21 +48,20 @@ TEST(PrinterOutput, InterruptedAndShortWritesStillDeliverEveryByteInOrder) {
     }
   });
 
-  ResetPrinterOutput();
-  SetPrinterOutputFd(fds[1]);
-  count_bytes = 10;
-  BOOL ok = WriteToPrinter(data.data(), data.size());
+  PrinterOutput out;
+  out.fd = fds[1];
+  out.count_bytes = 10;
+  BOOL ok = WriteToPrinter(&out, data.data(), data.size());
   done = true;
   kicker.join();
-  SetPrinterOutputFd(1);
   close(fds[1]);
   reader.join();
   close(fds[0]);
   sigaction(SIGUSR1, &old, nullptr);
 
   EXPECT_TRUE(ok);
-  EXPECT_FALSE(PrinterOutputFailed());
-  EXPECT_EQ(count_bytes, 10u + data.size());
+  EXPECT_FALSE(PrinterOutputFailed(&out));
+  EXPECT_EQ(out.count_bytes, 10u + data.size());
   EXPECT_TRUE(received == data);
 }
 
@@ -78,43 +77,37 @@ TEST(PrinterOutput, FailedWriteIsReportedOnceAndLaterWritesAreRefused) {
       fd = open("/dev/full", O_WRONLY);
       ASSERT_GE(fd, 0);
     }
-    ResetPrinterOutput();
-    SetPrinterOutputFd(fd);
-    count_bytes = 0;
+    PrinterOutput out;
+    out.fd = fd;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(WriteToPrinter("abc", 3));  // a closed pipe must not raise SIGPIPE
-    EXPECT_FALSE(WriteToPrinter("def", 3));
+    EXPECT_FALSE(WriteToPrinter(&out, "abc", 3));  // a closed pipe must not raise SIGPIPE
+    EXPECT_FALSE(WriteToPrinter(&out, "def", 3));
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(PrinterOutputFailed());
-    EXPECT_EQ(count_bytes, 0u);
+    EXPECT_TRUE(PrinterOutputFailed(&out));
+    EXPECT_EQ(out.count_bytes, 0u);
     EXPECT_EQ(err.rfind("ERROR: ", 0), 0u) << err;
     EXPECT_EQ(err.find("ERROR: ", 1), std::string::npos) << err;
-    SetPrinterOutputFd(1);
     close(fd);
-    ResetPrinterOutput();
   }
 }
 
 TEST(PrinterOutput, AFaultThatLosesPartOfTheJobStopsTheOutputLikeAFailedWrite) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  ResetPrinterOutput();
-  SetPrinterOutputFd(fds[1]);
-  count_bytes = 0;
+  PrinterOutput out;
+  out.fd = fds[1];
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(WriteToPrinter("abc", 3));
-  FailPrinterOutput("Unable to compress page %u", 2u);
-  EXPECT_FALSE(WriteToPrinter("def", 3));
-  FailPrinterOutput("Unable to compress page %u", 3u);
+  EXPECT_TRUE(WriteToPrinter(&out, "abc", 3));
+  FailPrinterOutput(&out, "Unable to compress page %u", 2u);
+  EXPECT_FALSE(WriteToPrinter(&out, "def", 3));
+  FailPrinterOutput(&out, "Unable to compress page %u", 3u);
   // A write failing afterwards adds no second error line either.
   close(fds[0]);
-  EXPECT_FALSE(WriteToPrinter("ghi", 3));
+  EXPECT_FALSE(WriteToPrinter(&out, "ghi", 3));
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(PrinterOutputFailed());
-  EXPECT_EQ(count_bytes, 3u);
+  EXPECT_TRUE(PrinterOutputFailed(&out));
+  EXPECT_EQ(out.count_bytes, 3u);
   EXPECT_EQ(err.rfind("ERROR: Unable to compress page 2\n", 0), 0u) << err;
   EXPECT_EQ(err.find("ERROR: ", 1), std::string::npos) << err;
-  SetPrinterOutputFd(1);
   close(fds[1]);
-  ResetPrinterOutput();
 }

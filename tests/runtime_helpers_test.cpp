@@ -116,9 +116,9 @@ class DebugLog : public ::testing::Test {
  protected:
   void SetUp() override {
     logDir_ = dir_.File("VelPrinter");
-    SetDebugLogDirForTesting(logDir_.c_str());
+    SetDebugLogDir(logDir_.c_str());
   }
-  void TearDown() override { SetDebugLogDirForTesting(nullptr); }
+  void TearDown() override { SetDebugLogDir(nullptr); }
   std::string LogPath() const { return logDir_ + "/VelPrinterLog.log"; }
 
   ScratchDir dir_;

@@ -1,5 +1,5 @@
 // The spool file in one process: its bytes, the lookups, the flush and replay
-// orders, the blank back page, and the compression thread appending to it.
+// orders and the blank back page.
 #include "output/spool_file.h"
 
 #include <gtest/gtest.h>
@@ -47,14 +47,15 @@ class SpoolInScratchDir {
  public:
   SpoolInScratchDir() {
     setenv("TMPDIR", dir_.path().c_str(), 1);
-    created_ = CreateSpoolFile();
+    created_ = CreateSpoolFile(&spool_);
   }
-  ~SpoolInScratchDir() { RemoveSpoolFile(); }
   bool created() const { return created_; }
+  SpoolFile *get() { return &spool_; }
   const std::string &dir() const { return dir_.path(); }
 
  private:
   filtertest::ScratchDir dir_;
+  SpoolFile spool_;
   bool created_ = false;
 };
 
@@ -65,7 +66,7 @@ bool DirIsEmpty(const std::string &dir) {
 TEST(SpoolFile, KeepsEntriesInAppendOrderInAPrivateFileWithoutAName) {
   SpoolInScratchDir spool;
   ASSERT_TRUE(spool.created());
-  EXPECT_TRUE(gSaveToFile.load());
+  EXPECT_TRUE(Spooling(spool.get()));
   // The file is open, private to its owner, and has no name left in the directory.
   std::string target;
   std::string fdPath = spooltest::OpenSpoolFile(getpid(), spool.dir(), &target);
@@ -78,26 +79,26 @@ TEST(SpoolFile, KeepsEntriesInAppendOrderInAPrivateFileWithoutAName) {
   EXPECT_EQ(st.st_mode & 07777, 0600u);
 
   const Bytes first = Pattern(1000, 1), second = Pattern(2000, 2);
-  ASSERT_TRUE(AppendSpoolPage(first.data(), first.size()));
-  ASSERT_TRUE(AppendSpoolPage(second.data(), second.size()));
-  EXPECT_EQ(SpooledPages(), 2u);
+  ASSERT_TRUE(AppendSpoolPage(spool.get(), first.data(), first.size()));
+  ASSERT_TRUE(AppendSpoolPage(spool.get(), second.data(), second.size()));
+  EXPECT_EQ(SpooledPages(spool.get()), 2u);
 
   // Lookups walk to the entry; a bad index or a short buffer is refused.
-  EXPECT_EQ(GetPageDataSize(0), 1000u);
-  EXPECT_EQ(GetPageDataSize(1), 2000u);
+  EXPECT_EQ(GetPageDataSize(spool.get(), 0), 1000u);
+  EXPECT_EQ(GetPageDataSize(spool.get(), 1), 2000u);
   Bytes out(2000);
-  ASSERT_TRUE(GetPageData(0, 2000, out.data()));
+  ASSERT_TRUE(GetPageData(spool.get(), 0, 2000, out.data()));
   EXPECT_EQ(Bytes(out.begin(), out.begin() + 1000), first);
-  ASSERT_TRUE(GetPageData(1, 2000, out.data()));
+  ASSERT_TRUE(GetPageData(spool.get(), 1, 2000, out.data()));
   EXPECT_EQ(out, second);
-  EXPECT_EQ(GetPageDataSize(2), 0u);
-  EXPECT_FALSE(GetPageData(1, 1999, out.data()));
-  EXPECT_FALSE(SpoolFailed());
+  EXPECT_EQ(GetPageDataSize(spool.get(), 2), 0u);
+  EXPECT_FALSE(GetPageData(spool.get(), 1, 1999, out.data()));
+  EXPECT_FALSE(SpoolFailed(spool.get()));
 
-  RemoveSpoolFile();
-  EXPECT_FALSE(gSaveToFile.load());
+  RemoveSpoolFile(spool.get());
+  EXPECT_FALSE(Spooling(spool.get()));
   EXPECT_EQ(spooltest::OpenSpoolFile(getpid(), spool.dir()), "");
-  EXPECT_EQ(GetPageDataSize(0), 0u);
+  EXPECT_EQ(GetPageDataSize(spool.get(), 0), 0u);
 }
 
 TEST(SpoolFile, FlushSendsWholeSheetsBackFirstAndReplaySendsEachFurtherCopy) {
@@ -105,26 +106,26 @@ TEST(SpoolFile, FlushSendsWholeSheetsBackFirstAndReplaySendsEachFurtherCopy) {
   SpoolInScratchDir spool;
   ASSERT_TRUE(spool.created());
   const Bytes a = Pattern(50, 10), b = Pattern(60, 20), c = Pattern(70, 30), d = Pattern(80, 40);
-  for (const Bytes *p : {&a, &b, &c}) AppendSpoolPage(p->data(), p->size());
+  for (const Bytes *p : {&a, &b, &c}) AppendSpoolPage(spool.get(), p->data(), p->size());
   // Three entries: the first sheet goes out, the third page waits for its partner.
   DWORD cursor = 0;
-  EXPECT_TRUE(PJL_FlushPage(&cursor, 1));
+  EXPECT_TRUE(PJL_FlushPage(spool.get(), printer.output(), &cursor, 1));
   EXPECT_EQ(cursor, 2u);
   EXPECT_EQ(printer.Bytes(), Concat({&b, &a}));
-  AppendSpoolPage(d.data(), d.size());
-  EXPECT_TRUE(PJL_FlushPage(&cursor, 1));
+  AppendSpoolPage(spool.get(), d.data(), d.size());
+  EXPECT_TRUE(PJL_FlushPage(spool.get(), printer.output(), &cursor, 1));
   EXPECT_EQ(cursor, 4u);
   const Bytes oneCopy = Concat({&b, &a, &d, &c});
   EXPECT_EQ(printer.Bytes(), oneCopy);
-  EXPECT_EQ(count_bytes, oneCopy.size());
+  EXPECT_EQ(printer.output()->count_bytes, oneCopy.size());
 
   // Without collation by the filter nothing more is sent; with it, two more copies.
-  EXPECT_TRUE(ReplaySpooledCopies(FALSE, TRUE, 3));
+  EXPECT_TRUE(ReplaySpooledCopies(spool.get(), printer.output(), FALSE, TRUE, 3));
   EXPECT_EQ(printer.Bytes(), oneCopy);
-  EXPECT_TRUE(ReplaySpooledCopies(TRUE, TRUE, 3));
+  EXPECT_TRUE(ReplaySpooledCopies(spool.get(), printer.output(), TRUE, TRUE, 3));
   EXPECT_EQ(printer.Bytes(), Concat({&oneCopy, &oneCopy, &oneCopy}));
   // One-sided: every entry in order.
-  EXPECT_TRUE(ReplaySpooledCopies(TRUE, FALSE, 2));
+  EXPECT_TRUE(ReplaySpooledCopies(spool.get(), printer.output(), TRUE, FALSE, 2));
   EXPECT_EQ(printer.Bytes(), Concat({&oneCopy, &oneCopy, &oneCopy, &a, &b, &c, &d}));
 }
 
@@ -156,11 +157,11 @@ TEST(SpoolFile, BlankBackPageIsAnEmptyStripeSizedLikeThePrintedPage) {
     }
     h.cupsInteger[4] = c.twoColour ? 1 : 0;
     h.cupsMediaType = 3;
-    ASSERT_TRUE(PJL_SaveBlankPage(3, h));
-    ASSERT_EQ(SpooledPages(), 1u) << c.what;
-    ASSERT_EQ(GetPageDataSize(0), 36u) << c.what;
+    ASSERT_TRUE(PJL_SaveBlankPage(spool.get(), 3, h));
+    ASSERT_EQ(SpooledPages(spool.get()), 1u) << c.what;
+    ASSERT_EQ(GetPageDataSize(spool.get(), 0), 36u) << c.what;
     Bytes rec(36);
-    ASSERT_TRUE(GetPageData(0, 36, rec.data()));
+    ASSERT_TRUE(GetPageData(spool.get(), 0, 36, rec.data()));
 
     const uint32_t linebyte = c.width / 8;
     EXPECT_EQ(Bytes(rec.begin(), rec.begin() + 6), (Bytes{0x1B, 0x45, 'G', 'D', 'I', 0}));
@@ -187,37 +188,6 @@ TEST(SpoolFile, BlankBackPageIsAnEmptyStripeSizedLikeThePrintedPage) {
     ASSERT_TRUE(inspect::DecodePage(page, &bitmap, &error)) << c.what << ": " << error;
     EXPECT_EQ(bitmap.height, c.height);
     EXPECT_EQ(inspect::CountSetBits(bitmap), 0u) << c.what;
-  }
-}
-
-TEST(SpoolFile, CompressionThreadAppendsRecordsInsteadOfWritingThem) {
-  testjob::OutputCapture printer;
-  SpoolInScratchDir spool;
-  ASSERT_TRUE(spool.created());
-  std::vector<testjob::Page> pages = {testjob::BlockPage(256, 96, 1), testjob::BlankPage(128, 64),
-                                      testjob::BlockPage(512, 32, 2)};
-  count_bytes = 0;
-  testjob::RunCompressionThread(pages, 2);
-  EXPECT_TRUE(printer.Bytes().empty());
-  EXPECT_EQ(count_bytes, 0u);
-  ASSERT_EQ(SpooledPages(), pages.size());
-
-  // The entries, sent in order, form the pages of a job that decodes back to the
-  // bitmaps that went in.
-  testjob::OutputCapture job;
-  PJL_WriteStartJobCmd_Zelvar(&pages[0].header, 1, "q", "u", "t", "1", FALSE, "");
-  DWORD cursor = 0;
-  ASSERT_TRUE(PJL_FlushPage(&cursor, 0));
-  PJL_WriteCloseJobCmd(&pages[0].header);
-  Bytes bytes = job.Bytes();
-  inspect::ParsedJob parsed = inspect::ParseJob(bytes);
-  ASSERT_TRUE(parsed.ok) << parsed.error;
-  ASSERT_EQ(parsed.pages.size(), pages.size());
-  for (size_t i = 0; i < pages.size(); ++i) {
-    inspect::Bitmap out;
-    std::string error;
-    ASSERT_TRUE(inspect::DecodePage(parsed.pages[i], &out, &error)) << error;
-    EXPECT_EQ(out.bits, pages[i].bits) << i;
   }
 }
 

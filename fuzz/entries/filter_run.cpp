@@ -10,9 +10,6 @@
 #include <cstring>
 
 #include "driver/filter_entry.h"
-#include "driver/job_options.h"
-#include "driver/page_header_check.h"
-#include "output/printer_output.h"
 
 // Present in sanitizer builds only: where sanitizer reports are written.
 extern "C" void __sanitizer_set_report_fd(void *fd) __attribute__((weak));
@@ -143,19 +140,16 @@ FilterRunResult RunFilterInProcess(const std::vector<std::string> &args,
   int savedErr = dup(2);
   if (savedErr >= 0) SetReportFd(savedErr);
   dup2(errFd, 2);
-  SetDestinationLookupForTesting(FALSE);
-  SetPageBytesLimitForTesting(kFuzzPageBytes);
-  SetPrinterOutputFd(outFd);
 
   FilterRunResult r;
-  // No cancel can come: a stream cut short is an error at once.
   FilterSettings settings;
+  // No cancel can come: a stream cut short is an error at once.
   settings.cancelGraceMs = 0;
+  settings.printerFd = outFd;
+  settings.maxPageBytes = kFuzzPageBytes;
+  settings.lookUpDestinations = false;
   r.status = FilterMain(static_cast<int>(argStore.size()), argv.data(), settings);
 
-  SetPrinterOutputFd(1);
-  SetPageBytesLimitForTesting(0);
-  SetDestinationLookupForTesting(TRUE);
   fflush(stderr);
   if (savedErr >= 0) {
     dup2(savedErr, 2);

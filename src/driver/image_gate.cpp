@@ -2,32 +2,9 @@
 
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
 
 #include "runtime/debug_log.h"
-
-namespace {
-
-struct Gate {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool open = false;
-  int limit = 1;
-  int active = 0;   // pages at work now
-  DWORD next = 0;   // the next page in order to admit
-  int holding = 0;  // pages holding their 8-bit bitmaps
-};
-
-// Never destroyed: detached image threads may pass the gate while the process
-// exits.
-Gate &TheGate() {
-  static Gate *gate = new Gate;
-  return *gate;
-}
-
-}  // namespace
 
 int ImageGateSizeFor(long cores) {
   if (cores < 1) return 1;
@@ -45,8 +22,8 @@ int ImageGateSize() {
   return ImageGateSizeFor(sysconf(_SC_NPROCESSORS_ONLN));
 }
 
-void ImageGateOpen(int limit) {
-  Gate &g = TheGate();
+void ImageGateOpen(ImageGate *gate, int limit) {
+  ImageGate &g = *gate;
   {
     std::lock_guard<std::mutex> lock(g.mutex);
     g.open = true;
@@ -59,8 +36,8 @@ void ImageGateOpen(int limit) {
   g.changed.notify_all();
 }
 
-void ImageGateClose() {
-  Gate &g = TheGate();
+void ImageGateClose(ImageGate *gate) {
+  ImageGate &g = *gate;
   {
     std::lock_guard<std::mutex> lock(g.mutex);
     g.open = false;
@@ -68,8 +45,8 @@ void ImageGateClose() {
   g.changed.notify_all();
 }
 
-bool ImageGateEnter(DWORD pageIndex) {
-  Gate &g = TheGate();
+bool ImageGateEnter(ImageGate *gate, DWORD pageIndex) {
+  ImageGate &g = *gate;
   std::unique_lock<std::mutex> lock(g.mutex);
   g.changed.wait(
       lock, [&g, pageIndex] { return !g.open || (pageIndex <= g.next && g.active < g.limit); });
@@ -82,15 +59,15 @@ bool ImageGateEnter(DWORD pageIndex) {
   return true;
 }
 
-void ImageGateReservePage() {
-  Gate &g = TheGate();
+void ImageGateReservePage(ImageGate *gate) {
+  ImageGate &g = *gate;
   std::unique_lock<std::mutex> lock(g.mutex);
   g.changed.wait(lock, [&g] { return !g.open || g.holding <= g.limit; });
   if (g.open) ++g.holding;
 }
 
-void ImageGateReleasePage() {
-  Gate &g = TheGate();
+void ImageGateReleasePage(ImageGate *gate) {
+  ImageGate &g = *gate;
   {
     std::lock_guard<std::mutex> lock(g.mutex);
     if (g.holding > 0) --g.holding;
@@ -98,9 +75,9 @@ void ImageGateReleasePage() {
   g.changed.notify_all();
 }
 
-void ImageGateLeave(bool counted) {
+void ImageGateLeave(ImageGate *gate, bool counted) {
   if (!counted) return;
-  Gate &g = TheGate();
+  ImageGate &g = *gate;
   {
     std::lock_guard<std::mutex> lock(g.mutex);
     --g.active;

@@ -1,8 +1,10 @@
 #include "driver/image_thread.h"
 
+#include <memory>
+
 #include "driver/image_gate.h"
 #include "driver/jbig_thread.h"
-#include "driver/job_state.h"
+#include "driver/job.h"
 #include "driver/raster_page.h"
 #include "image/page_image.h"
 #include "runtime/cancel_signal.h"
@@ -10,7 +12,9 @@
 #include "runtime/win_helpers.h"
 
 void *ImageProcThread(void *param) {
-  JobInfo *lpJob = static_cast<JobInfo *>(param);
+  std::unique_ptr<ImageWork> work(static_cast<ImageWork *>(param));
+  Job *job = work->job.get();
+  JobInfo *lpJob = work->slot;
   // Once the slot is marked ready it belongs to the output thread, which frees
   // the record and hands the slot back to the reader: everything needed after
   // the hand-over is taken before it.
@@ -18,7 +22,7 @@ void *ImageProcThread(void *param) {
   const DWORD pageIndex = page->PageIndex;
   // Pages are admitted in order, no more at once than there are processors.
   const DWORD arrival = GetTickCount();
-  const bool admitted = ImageGateEnter(pageIndex);
+  const bool admitted = ImageGateEnter(&job->gate, pageIndex);
   DbgMsg("ImageProcThread::page %u admitted after %f sec", pageIndex,
          (GetTickCount() - arrival) / 1000.0);
   DisplayPageInfo(&page->inheader);
@@ -31,7 +35,7 @@ void *ImageProcThread(void *param) {
   } else if (page->lpbuf == nullptr) {
     DbgMsg("ImageProcThread::page %u has no bitmap", pageIndex);
   } else if (!ProcessPageImage(page)) {
-    ReportPageProcessingFailure();
+    ReportPageProcessingFailure(&job->ring);
   }
 
   // The page's processing time and processor time, for the benchmark's
@@ -41,12 +45,12 @@ void *ImageProcThread(void *param) {
   // Compressed here, on the page's own thread with its own encoder state, while
   // other pages are processed and compressed on theirs; the output thread sends
   // the records in page order.  The bitmap is freed, so one more page may be read.
-  CompressSlotPage(lpJob);
-  ImageGateReleasePage();
+  CompressSlotPage(job, lpJob);
+  ImageGateReleasePage(&job->gate);
   // Out of the gate before the hand-over: once the last page is ready, no image
   // thread is inside it any more.
-  ImageGateLeave(admitted);
-  SetSlotState(lpJob, kSlotReady);
+  ImageGateLeave(&job->gate, admitted);
+  SetSlotState(&job->ring, lpJob, kSlotReady);
   DbgMsg("ImageProcThread::exit image process thread page %u", pageIndex);
   return reinterpret_cast<void *>(1);
 }

@@ -2,7 +2,19 @@
 // and compresses that into the page's record.
 #pragma once
 
-// param: the page's slot (JobInfo *), in work, with its 8-bit bitmap.  Waits for
-// the page's turn at the gate, processes the page, compresses it into its record
-// (which frees the bitmap) and marks the slot ready.
+#include <memory>
+
+struct Job;
+struct JobInfo;
+
+// What an image thread is started with: its job, which it holds until it ends,
+// and the page's slot, in work, with its 8-bit bitmap.
+struct ImageWork {
+  std::shared_ptr<Job> job;
+  JobInfo *slot;
+};
+
+// param: an ImageWork from new, which the thread deletes.  Waits for the page's
+// turn at the gate, processes the page, compresses it into its record (which
+// frees the bitmap) and marks the slot ready.
 void *ImageProcThread(void *param);

@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "driver/job_state.h"
+#include "driver/job.h"
 #include "output/jbig_output_area.h"
 #include "output/page_record.h"
 #include "output/printer_output.h"
@@ -20,48 +20,45 @@ namespace {
 
 // Sends a finished record on its way: to the end of the spool file when the job
 // is spooled, else straight to the printer.
-BOOL EmitPageRecord(const JbigOutputArea *record) {
-  if (!gSaveToFile.load(std::memory_order_acquire)) {
-    if (!WriteToPrinter(record->data, record->size)) return FALSE;
-    ReportPageSent();
+BOOL EmitPageRecord(Job *job, const JbigOutputArea *record) {
+  if (!Spooling(&job->spool)) {
+    if (!WriteToPrinter(&job->output, record->data, record->size)) return FALSE;
+    ReportPageSent(&job->output);
     return TRUE;
   }
-  BOOL appended = AppendSpoolPage(record->data, record->size);
+  BOOL appended = AppendSpoolPage(&job->spool, record->data, record->size);
   DbgMsg("JbigThread::record of %zu bytes spooled, %u in the spool file", record->size,
-         SpooledPages());
+         SpooledPages(&job->spool));
   return appended;
 }
-
-// TRUE when no further page can reach the printer whole.
-BOOL OutputBroken() { return PrinterOutputFailed() || SpoolFailed(); }
 
 // The record of page `CurrentPage`, in its turn.  A page that could not be
 // compressed ends the printer output: a job without one of its pages is no longer
 // the job asked for, so no further page goes out and the filter exits with status
 // 1.  A cancel drops the page.
-void SendPageRecord(const JobInfo *slot, DWORD CurrentPage) {
+void SendPageRecord(Job *job, const JobInfo *slot, DWORD CurrentPage) {
   const JbigOutputArea *record = slot->lprecord;
   if (record == nullptr) {
     // Dropped by its image thread after a cancel or a failed output, which this
     // thread has seen too; anything else is a page that is missing.
-    if (slot->bRecordFailed || !(CancelRequested() || OutputBroken()))
-      FailPrinterOutput("Unable to compress page %u", CurrentPage + 1);
+    if (slot->bRecordFailed || !(CancelRequested() || OutputBroken(job)))
+      FailPrinterOutput(&job->output, "Unable to compress page %u", CurrentPage + 1);
     return;
   }
   if (CancelRequested()) {
     DbgMsg("JbigThread::job cancelled, page %u is dropped", CurrentPage);
     return;
   }
-  EmitPageRecord(record);
+  EmitPageRecord(job, record);
 }
 
 }  // namespace
 
-void CompressSlotPage(JobInfo *slot) {
+void CompressSlotPage(Job *job, JobInfo *slot) {
   Page *page = &slot->page;
   slot->lprecord = nullptr;
   slot->bRecordFailed = FALSE;
-  if (CancelRequested() || OutputBroken()) {
+  if (CancelRequested() || OutputBroken(job)) {
     DbgMsg("BuildPageRecord::page %u is not compressed: the job is %s", page->PageIndex,
            CancelRequested() ? "cancelled" : "no longer sent");
   } else {
@@ -78,21 +75,20 @@ void CompressSlotPage(JobInfo *slot) {
 }
 
 void *JbigThread(void *param) {
-  JobInfo *ring = static_cast<JobInfo *>(param);
+  Job *job = static_cast<Job *>(param);
+  JobRing *ring = &job->ring;
   DWORD jobtick = GetTickCount();
   DWORD CurrentPage = 0;
   BOOL outputStopped = FALSE;
-  while (!JbigThreadExitRequested()) {
-    DWORD ticket = SlotChangeTicket();
-    DWORD index = CurrentPage % static_cast<DWORD>(MaxThreads());
-    JobInfo *slot = &ring[index];
-    DWORD finish = SlotState(slot);
-    if (finish != kSlotReady) {
-      WaitSlotChange(ticket, kPollMs);
+  while (!JbigThreadExitRequested(ring)) {
+    DWORD ticket = SlotChangeTicket(ring);
+    JobInfo *slot = SlotOf(ring, CurrentPage);
+    if (SlotState(slot) != kSlotReady) {
+      WaitSlotChange(ring, ticket, kPollMs);
       continue;
     }
 
-    if (!outputStopped && OutputBroken()) {
+    if (!outputStopped && OutputBroken(job)) {
       DbgMsg("JbigThread::output failed, pages from %u on are released unwritten", CurrentPage);
       outputStopped = TRUE;
     }
@@ -100,14 +96,14 @@ void *JbigThread(void *param) {
       DbgMsg("JbigThread::job cancelled, pages from %u on are released unwritten", CurrentPage);
       outputStopped = TRUE;
     }
-    if (!outputStopped) SendPageRecord(slot, CurrentPage);
+    if (!outputStopped) SendPageRecord(job, slot, CurrentPage);
 
     // The record goes first: main's end wait takes a free slot of the last page
     // as "every page written".
     delete slot->lprecord;
     slot->lprecord = nullptr;
     slot->bRecordFailed = FALSE;
-    SetSlotState(slot, kSlotFree);
+    SetSlotState(ring, slot, kSlotFree);
     ++CurrentPage;
   }
   DbgMsg("JbigThread::job using %f sec", (GetTickCount() - jobtick) / 1000.0);

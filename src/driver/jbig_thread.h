@@ -2,6 +2,7 @@
 // thread sends the finished records strictly in page order.
 #pragma once
 
+struct Job;
 struct JobInfo;
 
 // Compresses the finished 1-bit page in `slot` into its page record, on the
@@ -12,9 +13,9 @@ struct JobInfo;
 // printer (the output or the spool file failed), is not compressed and leaves no
 // record.  A page that cannot be compressed leaves none either and is marked
 // `bRecordFailed`: the job fails when its turn comes.
-void CompressSlotPage(JobInfo *slot);
+void CompressSlotPage(Job *job, JobInfo *slot);
 
-// The output thread.  param: the address of slot 0 of the ring.  Runs until the
+// The output thread.  param: the job (Job *).  Runs until the
 // exit flag is set.  Takes the ready slots in page order and sends each record:
 // to the printer, or while the job is spooled to the end of the spool file.
 // Once a write to the printer or the spool file has failed, or a page could not

@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -62,20 +61,7 @@ void FindPrinterLocation(int num_dests, const cups_dest_t *dests, const char *qu
   }
 }
 
-namespace {
-std::atomic<BOOL> gLookUpDestinations{TRUE};
-}
-
-void SetDestinationLookupForTesting(BOOL enabled) {
-  gLookUpDestinations.store(enabled, std::memory_order_relaxed);
-}
-
 void GetPrinterLocation(const char *queue, char *location, size_t size) {
-  if (!gLookUpDestinations.load(std::memory_order_relaxed)) {
-    DbgMsg("num_dests = 0 (destination lookup is off)");
-    FindPrinterLocation(0, nullptr, queue, location, size);
-    return;
-  }
   cups_dest_t *dests = nullptr;
   int num_dests = cupsGetDests(&dests);
   DbgMsg("num_dests = %d", num_dests);

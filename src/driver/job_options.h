@@ -37,7 +37,3 @@ void FindPrinterLocation(int num_dests, const cups_dest_t *dests, const char *qu
                          size_t size);
 // The same, over the CUPS destinations the system knows.
 void GetPrinterLocation(const char *queue, char *location, size_t size);
-
-// Tests and fuzzing only: with FALSE, GetPrinterLocation asks no CUPS server and
-// gives the empty location, so a run does not depend on the machine's queues.
-void SetDestinationLookupForTesting(BOOL enabled);

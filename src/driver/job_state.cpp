@@ -1,88 +1,54 @@
 #include "driver/job_state.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 
-#include "output/printer_output.h"
 #include "runtime/debug_log.h"
 #include "runtime/page_settings.h"
 #include "runtime/win_helpers.h"
 
-std::atomic<int> gMAX_THREAD{1};
-std::atomic<BOOL> gJbigThreadExit{FALSE};
-static std::atomic<BOOL> gPageProcessingFailed{FALSE};
-
-namespace {
-
-// Every store of a hand-over field bumps the generation and wakes all waiters.
-// This state is never destroyed: detached image threads may still be signalling
-// while the process exits.
-struct SlotSignal {
-  std::mutex mutex;
-  std::condition_variable changed;
-  DWORD generation = 0;
-};
-
-SlotSignal &Signal() {
-  static SlotSignal *signal = new SlotSignal;
-  return *signal;
-}
-
-}  // namespace
-
-void NotifySlotChange() {
-  SlotSignal &s = Signal();
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    ++s.generation;
-  }
-  s.changed.notify_all();
-}
-
-DWORD SlotChangeTicket() {
-  SlotSignal &s = Signal();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  return s.generation;
-}
-
-void WaitSlotChange(DWORD ticket, DWORD timeoutMs) {
-  SlotSignal &s = Signal();
-  std::unique_lock<std::mutex> lock(s.mutex);
-  s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                     [&s, ticket] { return s.generation != ticket; });
-}
-
-void SetSlotState(JobInfo *slot, DWORD state) {
-  slot->finish.store(state, std::memory_order_release);
-  NotifySlotChange();
-}
-
-void SetJbigThreadExit(BOOL value) {
-  gJbigThreadExit.store(value, std::memory_order_release);
-  NotifySlotChange();
-}
-
-void ReportPageProcessingFailure() {
-  gPageProcessingFailed.store(TRUE, std::memory_order_release);
-  NotifySlotChange();
-}
-
-BOOL PageProcessingFailed() { return gPageProcessingFailed.load(std::memory_order_acquire); }
-
-void InitJobState(JobInfo *ring) {
-  gPageProcessingFailed.store(FALSE, std::memory_order_relaxed);
+JobRing::JobRing() {
   for (int i = 0; i < kSlotCount; ++i) {
-    ring[i].page = Page{};
-    ring[i].page.PageIndex = static_cast<DWORD>(i);
-    ring[i].finish.store(kSlotFree, std::memory_order_relaxed);
-    ring[i].lprecord = nullptr;
-    ring[i].bRecordFailed = FALSE;
+    slots[i].page = Page{};
+    slots[i].page.PageIndex = static_cast<DWORD>(i);
   }
-  count_bytes = 0;
-  gOutputSize = 0;
-  gMAX_THREAD.store(1, std::memory_order_release);
-  SetJbigThreadExit(FALSE);
+}
+
+void NotifySlotChange(JobRing *ring) {
+  {
+    std::lock_guard<std::mutex> lock(ring->mutex);
+    ++ring->generation;
+  }
+  ring->changed.notify_all();
+}
+
+DWORD SlotChangeTicket(JobRing *ring) {
+  std::lock_guard<std::mutex> lock(ring->mutex);
+  return ring->generation;
+}
+
+void WaitSlotChange(JobRing *ring, DWORD ticket, DWORD timeoutMs) {
+  std::unique_lock<std::mutex> lock(ring->mutex);
+  ring->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                         [ring, ticket] { return ring->generation != ticket; });
+}
+
+void SetSlotState(JobRing *ring, JobInfo *slot, DWORD state) {
+  slot->finish.store(state, std::memory_order_release);
+  NotifySlotChange(ring);
+}
+
+void SetJbigThreadExit(JobRing *ring, BOOL value) {
+  ring->gJbigThreadExit.store(value, std::memory_order_release);
+  NotifySlotChange(ring);
+}
+
+void ReportPageProcessingFailure(JobRing *ring) {
+  ring->pageProcessingFailed.store(TRUE, std::memory_order_release);
+  NotifySlotChange(ring);
+}
+
+BOOL PageProcessingFailed(const JobRing *ring) {
+  return ring->pageProcessingFailed.load(std::memory_order_acquire);
 }
 
 uint64_t ReferSize(const cups_page_header2_t *h) {
@@ -103,11 +69,11 @@ int SlotsForMemory(const cups_page_header2_t *h, uint64_t availableBytes) {
   return static_cast<int>(slots);
 }
 
-int SizeSlotRing(const cups_page_header2_t *h) {
+int SizeSlotRing(JobRing *ring, const cups_page_header2_t *h) {
   const uint64_t memory = getTotalSystemMemory();
   const int slots = SlotsForMemory(h, memory);
   DbgMsg("gMAX_THREAD = %d (%llu bytes a page, %llu bytes of memory)", slots,
          static_cast<unsigned long long>(ReferSize(h)), static_cast<unsigned long long>(memory));
-  gMAX_THREAD.store(slots, std::memory_order_release);
+  ring->gMAX_THREAD.store(slots, std::memory_order_release);
   return slots;
 }

@@ -12,10 +12,11 @@
 #pragma once
 
 #include <cups/raster.h>
-#include <pthread.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 #include "page/page.h"
 #include "runtime/win_types.h"
@@ -32,48 +33,66 @@ constexpr DWORD kSlotReady = 2;   // compressed: the record waits for its turn
 
 struct JobInfo {
   Page page;
-  std::atomic<DWORD> finish;
+  std::atomic<DWORD> finish{kSlotFree};
   // The finished page record, set by the image thread before it marks the slot
   // ready, freed by the output thread before it marks it free.  Null in a ready
   // slot when the page was not compressed: bRecordFailed then says whether it
   // could not be (the job fails there) or was dropped (cancel, failed output).
-  JbigOutputArea *lprecord;
-  BOOL bRecordFailed;
+  JbigOutputArea *lprecord = nullptr;
+  BOOL bRecordFailed = FALSE;
 };
 
-// Slots in use (1..30); page n lives in slot n % gMAX_THREAD.
-extern std::atomic<int> gMAX_THREAD;
-// Set to 1 by the main thread to stop the output thread.
-extern std::atomic<BOOL> gJbigThreadExit;
+// One job's ring of page slots and the flags its threads share.  Every store of
+// a hand-over value bumps `generation` and wakes all waiters.
+struct JobRing {
+  JobInfo slots[kSlotCount];
+  // Slots in use (1..30); page n lives in slot n % gMAX_THREAD.
+  std::atomic<int> gMAX_THREAD{1};
+  // Set by the main thread to stop the output thread.
+  std::atomic<BOOL> gJbigThreadExit{FALSE};
+  // A page could not be processed as asked.
+  std::atomic<BOOL> pageProcessingFailed{FALSE};
+  std::mutex mutex;
+  std::condition_variable changed;
+  DWORD generation = 0;
 
-// Acquire loads and release stores (with a wake-up) of the hand-over fields.
+  JobRing();
+  JobRing(const JobRing &) = delete;
+  JobRing &operator=(const JobRing &) = delete;
+};
+
+// Acquire loads and release stores (with a wake-up) of the hand-over values.
 inline DWORD SlotState(const JobInfo *slot) { return slot->finish.load(std::memory_order_acquire); }
-void SetSlotState(JobInfo *slot, DWORD state);
-void SetJbigThreadExit(BOOL value);
-inline BOOL JbigThreadExitRequested() { return gJbigThreadExit.load(std::memory_order_acquire); }
-inline int MaxThreads() { return gMAX_THREAD.load(std::memory_order_acquire); }
+void SetSlotState(JobRing *ring, JobInfo *slot, DWORD state);
+void SetJbigThreadExit(JobRing *ring, BOOL value);
+inline BOOL JbigThreadExitRequested(const JobRing *ring) {
+  return ring->gJbigThreadExit.load(std::memory_order_acquire);
+}
+inline int MaxThreads(const JobRing *ring) {
+  return ring->gMAX_THREAD.load(std::memory_order_acquire);
+}
+// The slot of page `page`.
+inline JobInfo *SlotOf(JobRing *ring, DWORD page) {
+  return &ring->slots[page % static_cast<DWORD>(MaxThreads(ring))];
+}
 
 // Waits: take a ticket, test the condition, and if it does not hold yet call
-// WaitSlotChange with the ticket.  It returns as soon as any hand-over field was
+// WaitSlotChange with the ticket.  It returns as soon as any hand-over value was
 // stored after the ticket was taken, or after timeoutMs.
-DWORD SlotChangeTicket();
-void WaitSlotChange(DWORD ticket, DWORD timeoutMs);
-void NotifySlotChange();
-
-// Initialises all 30 slots and the shared counters before the output thread
-// starts.
-void InitJobState(JobInfo *ring);
+DWORD SlotChangeTicket(JobRing *ring);
+void WaitSlotChange(JobRing *ring, DWORD ticket, DWORD timeoutMs);
+void NotifySlotChange(JobRing *ring);
 
 // A page that could not be processed as asked (memory ran out in an image
 // operation) is still handed on as a valid page, but the job is no longer what was
 // asked for: the image thread says so here, and the reader stops the job.
-void ReportPageProcessingFailure();
-BOOL PageProcessingFailed();
+void ReportPageProcessingFailure(JobRing *ring);
+BOOL PageProcessingFailed(const JobRing *ring);
 
 // Bytes a page in flight is reckoned to hold: two per raster pixel, four in
 // two-colour mode (64-bit, never wraps).
 uint64_t ReferSize(const cups_page_header2_t *firstHeader);
 // Sizes gMAX_THREAD (1..30) from the first page header and the available memory.
-int SizeSlotRing(const cups_page_header2_t *firstHeader);
+int SizeSlotRing(JobRing *ring, const cups_page_header2_t *firstHeader);
 // The pure rule behind SizeSlotRing: slots for a given free memory figure.
 int SlotsForMemory(const cups_page_header2_t *firstHeader, uint64_t availableBytes);

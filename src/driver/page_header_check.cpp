@@ -1,15 +1,13 @@
 #include "driver/page_header_check.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
+#include "page/page.h"
 #include "runtime/header_value.h"
 #include "runtime/page_settings.h"
 
 namespace {
-
-uint64_t PaddedTo32(uint64_t n) { return (n + 31) / 32 * 32; }
 
 // The names CUPS gives the colour spaces up to Adobe RGB, for the refusal text.
 const char *ColorSpaceName(unsigned space) {
@@ -21,13 +19,8 @@ const char *ColorSpaceName(unsigned space) {
 }
 
 constexpr uint64_t kNormalPageBytesLimit = UINT32_MAX;
-std::atomic<uint64_t> gPageBytesLimit{kNormalPageBytesLimit};
 
 }  // namespace
-
-void SetPageBytesLimitForTesting(uint64_t maxBytes) {
-  gPageBytesLimit.store(maxBytes ? maxBytes : kNormalPageBytesLimit, std::memory_order_relaxed);
-}
 
 PixelFormat PagePixelFormat(const cups_page_header2_t *h) {
   const uint32_t space = RawHeaderValue(h->cupsColorSpace);
@@ -39,7 +32,8 @@ PixelFormat PagePixelFormat(const cups_page_header2_t *h) {
   return PixelFormat::kUnsupported;
 }
 
-BOOL CheckPageHeader(const cups_page_header2_t *h, char *reason, size_t reasonSize) {
+BOOL CheckPageHeader(const cups_page_header2_t *h, char *reason, size_t reasonSize,
+                     uint64_t maxPageBytes) {
   const unsigned bits = h->cupsBitsPerPixel;
   if (h->cupsWidth == 0) {
     snprintf(reason, reasonSize, "cupsWidth is 0");
@@ -85,7 +79,10 @@ BOOL CheckPageHeader(const cups_page_header2_t *h, char *reason, size_t reasonSi
   // The 8-bit page and the line buffers must stay within 32-bit byte counts.
   const uint64_t pageBytes = width * height;
   const uint64_t lineBufferBytes = width * bits / 8 * (twoColour ? 3 : 1);
-  if (pageBytes > gPageBytesLimit.load(std::memory_order_relaxed) || lineBufferBytes > UINT32_MAX) {
+  const uint64_t pageBytesLimit = maxPageBytes != 0 && maxPageBytes < kNormalPageBytesLimit
+                                      ? maxPageBytes
+                                      : kNormalPageBytesLimit;
+  if (pageBytes > pageBytesLimit || lineBufferBytes > UINT32_MAX) {
     snprintf(reason, reasonSize, "cupsWidth %u by cupsHeight %u is too large", h->cupsWidth,
              h->cupsHeight);
     return FALSE;

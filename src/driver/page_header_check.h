@@ -26,11 +26,9 @@ enum class PixelFormat {
 };
 PixelFormat PagePixelFormat(const cups_page_header2_t *header);
 
-// Fuzzing only: pages whose 8-bit bitmap (both planes) would take more than
-// `maxBytes` are refused like any other page too large to read, so that a run
-// stays within the fuzzer's memory.  0 restores the normal limit (32-bit sizes).
-void SetPageBytesLimitForTesting(uint64_t maxBytes);
-
 // TRUE when the page can be read.  Otherwise FALSE, with a text naming the
-// field and its value (for instance "cupsWidth is 0") in `reason`.
-BOOL CheckPageHeader(const cups_page_header2_t *header, char *reason, size_t reasonSize);
+// field and its value (for instance "cupsWidth is 0") in `reason`.  A page
+// whose 8-bit bitmap (both planes) would take more than maxPageBytes is refused
+// as too large; 0 (or more) keeps the limit of 32-bit sizes.
+BOOL CheckPageHeader(const cups_page_header2_t *header, char *reason, size_t reasonSize,
+                     uint64_t maxPageBytes = 0);

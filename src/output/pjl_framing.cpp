@@ -190,7 +190,7 @@ int PJL_BuildHeaderBlock(const cups_page_header2_t *inheader, const PjlJobTexts 
   return static_cast<int>(b.len);
 }
 
-BOOL PJL_WriteStartJobCmd_Zelvar(const cups_page_header2_t *inheader, int numUP,
+BOOL PJL_WriteStartJobCmd_Zelvar(PrinterOutput *out, const cups_page_header2_t *inheader, int numUP,
                                  const char *PrinterName, const char *UserName, const char *DocName,
                                  const char *argvCopies, BOOL bDriverDoCollate,
                                  const char *PrinterLocation) {
@@ -205,8 +205,8 @@ BOOL PJL_WriteStartJobCmd_Zelvar(const cups_page_header2_t *inheader, int numUP,
       argvCopies ? argvCopies : "");
 
   static const char supplies[kCancelPadding] = {};
-  BOOL ok = WriteToPrinter(DrvCancelStr, sizeof DrvCancelStr - 1);
-  ok = ok && WriteToPrinter(supplies, sizeof supplies);
+  BOOL ok = WriteToPrinter(out, DrvCancelStr, sizeof DrvCancelStr - 1);
+  ok = ok && WriteToPrinter(out, supplies, sizeof supplies);
 
   char pcname[kHostNameSize] = {};
   if (gethostname(pcname, sizeof pcname - 1) != 0) pcname[0] = '\0';
@@ -216,32 +216,29 @@ BOOL PJL_WriteStartJobCmd_Zelvar(const cups_page_header2_t *inheader, int numUP,
   char outCmdBuf[kPjlBlockMax + 1] = {};
   int blockLen =
       PJL_BuildHeaderBlock(inheader, &texts, bDriverDoCollate, &now, GetTickCount(), outCmdBuf);
-  gOutputSize += blockLen;
-  DbgMsg("PJL_WriteStartJobCmd gOutputSize = %d", gOutputSize);
-  ok = ok && WriteToPrinter(outCmdBuf, static_cast<size_t>(blockLen));
+  out->outputSize += blockLen;
+  DbgMsg("PJL_WriteStartJobCmd gOutputSize = %d", out->outputSize);
+  ok = ok && WriteToPrinter(out, outCmdBuf, static_cast<size_t>(blockLen));
   DbgMsg("PJL_WriteStartJobCmd Out, Tick = %u", GetTickCount() - startTick);
   return ok;
 }
 
-BOOL PJL_WriteCloseJobCmd(const cups_page_header2_t *) {
+BOOL PJL_WriteCloseJobCmd(PrinterOutput *out) {
   DWORD startTick = GetTickCount();
-  BOOL ok = WriteToPrinter(EndOfJobStr, sizeof EndOfJobStr - 1);
+  BOOL ok = WriteToPrinter(out, EndOfJobStr, sizeof EndOfJobStr - 1);
 
   char outCmdBuf[kPjlBlockMax + 1] = {};
   int n =
       snprintf(outCmdBuf, sizeof outCmdBuf, "@PJL SET TIMEOUT=%d\r\n@PJL               EOJ\r\n%s",
                static_cast<int>(kEndTimeout), UELStr);
   size_t blockLen = n > 0 ? static_cast<size_t>(n) : 0;
-  gOutputSize += static_cast<int>(blockLen);
-  DbgMsg("PJL_WriteCloseJobCmd gOutputSize = %d", gOutputSize);
+  out->outputSize += static_cast<int>(blockLen);
+  DbgMsg("PJL_WriteCloseJobCmd gOutputSize = %d", out->outputSize);
 
   // A job that would end exactly on a 512-byte boundary gets a comment first.
-  if ((count_bytes + static_cast<DWORD>(blockLen)) % kAlignment == 0) {
-    char PJL[512] = {};
-    snprintf(PJL, sizeof PJL, "%s", kAlignmentComment);
-    ok = ok && WriteToPrinter(PJL, strlen(PJL));
-  }
-  ok = ok && WriteToPrinter(outCmdBuf, blockLen);
+  if ((out->count_bytes + static_cast<DWORD>(blockLen)) % kAlignment == 0)
+    ok = ok && WriteToPrinter(out, kAlignmentComment, sizeof kAlignmentComment - 1);
+  ok = ok && WriteToPrinter(out, outCmdBuf, blockLen);
   DbgMsg("PJL_WriteCloseJobCmd Out, Tick = %u", GetTickCount() - startTick);
   return ok;
 }

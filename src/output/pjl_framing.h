@@ -7,6 +7,8 @@
 
 #include "runtime/win_types.h"
 
+struct PrinterOutput;
+
 // Longest header line (CR LF included) and longest header block.
 constexpr int kPjlLineMax = 255;
 constexpr int kPjlBlockMax = 1023;
@@ -37,10 +39,10 @@ int PJL_PrinterCopies(const cups_page_header2_t *inheader, BOOL bDriverDoCollate
 
 // Writes the cancel preamble and the header block to the printer.  FALSE when a
 // write failed.
-BOOL PJL_WriteStartJobCmd_Zelvar(const cups_page_header2_t *inheader, int numUP,
+BOOL PJL_WriteStartJobCmd_Zelvar(PrinterOutput *out, const cups_page_header2_t *inheader, int numUP,
                                  const char *PrinterName, const char *UserName, const char *DocName,
                                  const char *argvCopies, BOOL bDriverDoCollate,
                                  const char *PrinterLocation);
 // Writes the trailer, with the alignment comment when the job would otherwise end
 // on a 512-byte boundary.  FALSE when a write failed.
-BOOL PJL_WriteCloseJobCmd(const cups_page_header2_t *inheader);
+BOOL PJL_WriteCloseJobCmd(PrinterOutput *out);

@@ -24,28 +24,9 @@
 #include "runtime/status_messages.h"
 #include "runtime/win_helpers.h"
 
-std::atomic<BOOL> gSaveToFile{FALSE};
-
 namespace {
 
-// The spool stream and its in-memory header.  `lock` is held for each whole
-// append and each whole lookup; fd, header and end change only under it.
-struct SpoolState {
-  std::mutex lock;
-  int fd = -1;
-  SpoolRecHeader gSpoolFileHeader = {0, kSpoolHeaderSize};
-  uint64_t end = 0;  // where the next entry goes
-  // Offset of each entry's length field, in append order: a lookup reads its
-  // entry directly instead of walking the entries before it.
-  std::vector<uint64_t> entryOffsets;
-  std::string leftoverName;  // set only if the name could not be removed at creation
-  std::atomic<BOOL> failed{FALSE};
-};
-
-SpoolState &Spool() {
-  static SpoolState state;
-  return state;
-}
+using SpoolState = SpoolFile;
 
 DWORD GetDword(const BYTE *p) {
   return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
@@ -53,24 +34,24 @@ DWORD GetDword(const BYTE *p) {
 }
 
 // Marks the spool as failed and reports the first failure of the job.
-void FailSpool(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void FailSpool(const char *format, ...) {
+void FailSpool(SpoolState &s, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void FailSpool(SpoolState &s, const char *format, ...) {
   char text[512];
   va_list ap;
   va_start(ap, format);
   vsnprintf(text, sizeof text, format, ap);
   va_end(ap);
   DbgMsg("spool: %s", text);
-  if (Spool().failed.exchange(TRUE, std::memory_order_acq_rel) == FALSE)
+  if (s.failed.exchange(TRUE, std::memory_order_acq_rel) == FALSE)
     ReportError("%s; the job cannot be printed whole", text);
 }
 
-bool WriteAt(int fd, const BYTE *data, size_t len, uint64_t offset) {
+bool WriteAt(SpoolState &s, const BYTE *data, size_t len, uint64_t offset) {
   while (len > 0) {
-    ssize_t n = pwrite(fd, data, len, static_cast<off_t>(offset));
+    ssize_t n = pwrite(s.fd, data, len, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      FailSpool("Unable to write the spool file: %s", strerror(n < 0 ? errno : EIO));
+      FailSpool(s, "Unable to write the spool file: %s", strerror(n < 0 ? errno : EIO));
       return false;
     }
     data += n;
@@ -80,12 +61,12 @@ bool WriteAt(int fd, const BYTE *data, size_t len, uint64_t offset) {
   return true;
 }
 
-bool ReadAt(int fd, BYTE *data, size_t len, uint64_t offset) {
+bool ReadAt(SpoolState &s, BYTE *data, size_t len, uint64_t offset) {
   while (len > 0) {
-    ssize_t n = pread(fd, data, len, static_cast<off_t>(offset));
+    ssize_t n = pread(s.fd, data, len, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      FailSpool("Unable to read the spool file: %s",
+      FailSpool(s, "Unable to read the spool file: %s",
                 n < 0 ? strerror(errno) : "it ends inside a page entry");
       return false;
     }
@@ -100,7 +81,7 @@ bool WriteFileHeader(SpoolState &s, const SpoolRecHeader &header) {
   BYTE bytes[kSpoolHeaderSize];
   PutDword(bytes, header.pages);
   PutDword(bytes + 4, header.bfOffBits);
-  return WriteAt(s.fd, bytes, sizeof bytes, 0);
+  return WriteAt(s, bytes, sizeof bytes, 0);
 }
 
 // Finds entry `index`: reads its dataLen from the file and gives the offset of
@@ -110,7 +91,7 @@ bool FindEntry(SpoolState &s, DWORD index, SpoolPageHeader *gSpoolPageHeader,
   if (index >= s.entryOffsets.size()) return false;
   const uint64_t offset = s.entryOffsets[index];
   BYTE field[kSpoolEntryHeaderSize];
-  if (!ReadAt(s.fd, field, sizeof field, offset)) return false;
+  if (!ReadAt(s, field, sizeof field, offset)) return false;
   gSpoolPageHeader->dataLen = GetDword(field);
   *recordOffset = offset + kSpoolEntryHeaderSize;
   return true;
@@ -124,29 +105,32 @@ bool IndexInFile(const SpoolState &s, DWORD index) {
 }
 
 // Sends entry `k` to the printer; `caller` names the page line in the log.
-bool CopyOutPage(DWORD k, const char *caller) {
-  DWORD size = GetPageDataSize(k);
+bool CopyOutPage(SpoolFile *spool, PrinterOutput *out, DWORD k, const char *caller) {
+  SpoolState &s = *spool;
+  DWORD size = GetPageDataSize(spool, k);
   DbgMsg("%s::Page[%u] pageSize = %u", caller, k, size);
   if (size == 0) {
-    FailSpool("Unable to read page entry %u from the spool file", k);
+    FailSpool(s, "Unable to read page entry %u from the spool file", k);
     return false;
   }
   std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
   if (!buffer) {
-    FailSpool("Unable to copy page entry %u from the spool file: not enough memory for %u bytes", k,
-              size);
+    FailSpool(s, "Unable to copy page entry %u from the spool file: not enough memory for %u bytes",
+              k, size);
     return false;
   }
-  if (!GetPageData(k, size, buffer.get())) {
-    FailSpool("Unable to read page entry %u from the spool file", k);
+  if (!GetPageData(spool, k, size, buffer.get())) {
+    FailSpool(s, "Unable to read page entry %u from the spool file", k);
     return false;
   }
-  if (!WriteToPrinter(buffer.get(), size)) return false;
-  ReportPageSent();
+  if (!WriteToPrinter(out, buffer.get(), size)) return false;
+  ReportPageSent(out);
   return true;
 }
 
-bool OutputUsable() { return !SpoolFailed() && !PrinterOutputFailed(); }
+bool OutputUsable(const SpoolFile *spool, const PrinterOutput *out) {
+  return !SpoolFailed(spool) && !PrinterOutputFailed(out);
+}
 
 }  // namespace
 
@@ -154,15 +138,19 @@ BOOL JobNeedsSpool(BOOL bDuplex, BOOL bDriverDoCollate) {
   return bDuplex || bDriverDoCollate ? TRUE : FALSE;
 }
 
-BOOL SpoolFailed() { return Spool().failed.load(std::memory_order_acquire); }
+BOOL SpoolFailed(const SpoolFile *spool) { return spool->failed.load(std::memory_order_acquire); }
 
-BOOL CreateSpoolFile() {
+BOOL Spooling(const SpoolFile *spool) { return spool->gSaveToFile.load(std::memory_order_acquire); }
+
+SpoolFile::~SpoolFile() { RemoveSpoolFile(this); }
+
+BOOL CreateSpoolFile(SpoolFile *spool) {
   // A full disk or a file size limit must show as a failed write, not end the
   // filter by SIGXFSZ before it can report the error.
   static std::once_flag ignoreFileSizeSignal;
   std::call_once(ignoreFileSizeSignal, [] { signal(SIGXFSZ, SIG_IGN); });
 
-  RemoveSpoolFile();
+  RemoveSpoolFile(spool);
   DbgMsg("Create Spool File");
   const char *dir = getenv("TMPDIR");
   if (dir == nullptr || *dir == '\0') dir = "/tmp";
@@ -181,7 +169,7 @@ BOOL CreateSpoolFile() {
   }
   DbgMsg("main::spool file %s", name.c_str());
 
-  SpoolState &s = Spool();
+  SpoolState &s = *spool;
   std::lock_guard<std::mutex> guard(s.lock);
   s.fd = fd;
   if (unlink(name.c_str()) != 0) {
@@ -195,13 +183,12 @@ BOOL CreateSpoolFile() {
   // A spool that cannot take its header has failed already; the job still goes
   // through it, so the failure reaches the end of the job.
   WriteFileHeader(s, s.gSpoolFileHeader);
-  gSaveToFile.store(TRUE, std::memory_order_release);
-  DbgMsg("gSpoolFileHeader size = %u", kSpoolHeaderSize);
+  s.gSaveToFile.store(TRUE, std::memory_order_release);
   return TRUE;
 }
 
-void RemoveSpoolFile() {
-  SpoolState &s = Spool();
+void RemoveSpoolFile(SpoolFile *spool) {
+  SpoolState &s = *spool;
   std::lock_guard<std::mutex> guard(s.lock);
   if (s.fd >= 0) close(s.fd);
   if (!s.leftoverName.empty()) DeleteFile(s.leftoverName.c_str());
@@ -212,27 +199,27 @@ void RemoveSpoolFile() {
   s.entryOffsets.clear();
   s.entryOffsets.shrink_to_fit();
   s.failed.store(FALSE, std::memory_order_release);
-  gSaveToFile.store(FALSE, std::memory_order_release);
+  s.gSaveToFile.store(FALSE, std::memory_order_release);
 }
 
-BOOL AppendSpoolPage(const BYTE *record, size_t size) {
-  SpoolState &s = Spool();
+BOOL AppendSpoolPage(SpoolFile *spool, const BYTE *record, size_t size) {
+  SpoolState &s = *spool;
   std::lock_guard<std::mutex> guard(s.lock);
   if (s.failed.load(std::memory_order_acquire)) return FALSE;
   if (s.fd < 0) {
-    FailSpool("No spool file is open for page entry %u", s.gSpoolFileHeader.pages);
+    FailSpool(s, "No spool file is open for page entry %u", s.gSpoolFileHeader.pages);
     return FALSE;
   }
   if (size > 0xFFFFFFFFu) {
-    FailSpool("Page entry %u of %zu bytes is too large for the spool file",
+    FailSpool(s, "Page entry %u of %zu bytes is too large for the spool file",
               s.gSpoolFileHeader.pages, size);
     return FALSE;
   }
   SpoolPageHeader gSpoolPageHeader = {static_cast<DWORD>(size)};
   BYTE field[kSpoolEntryHeaderSize];
   PutDword(field, gSpoolPageHeader.dataLen);
-  if (!WriteAt(s.fd, field, sizeof field, s.end) ||
-      !WriteAt(s.fd, record, size, s.end + kSpoolEntryHeaderSize))
+  if (!WriteAt(s, field, sizeof field, s.end) ||
+      !WriteAt(s, record, size, s.end + kSpoolEntryHeaderSize))
     return FALSE;
   if (s.entryOffsets.size() == s.entryOffsets.capacity()) {
     // Grown here, where running out of memory can still be reported.
@@ -240,7 +227,7 @@ BOOL AppendSpoolPage(const BYTE *record, size_t size) {
     try {
       s.entryOffsets.reserve(grown);
     } catch (const std::bad_alloc &) {
-      FailSpool("Not enough memory to index page entry %u of the spool file",
+      FailSpool(s, "Not enough memory to index page entry %u of the spool file",
                 s.gSpoolFileHeader.pages);
       return FALSE;
     }
@@ -253,15 +240,14 @@ BOOL AppendSpoolPage(const BYTE *record, size_t size) {
   return TRUE;
 }
 
-DWORD SpooledPages() {
-  SpoolState &s = Spool();
+DWORD SpooledPages(SpoolFile *spool) {
+  SpoolState &s = *spool;
   std::lock_guard<std::mutex> guard(s.lock);
   return s.gSpoolFileHeader.pages;
 }
 
-DWORD GetPageDataSize(DWORD index) {
-  DWORD tick = GetTickCount();
-  SpoolState &s = Spool();
+DWORD GetPageDataSize(SpoolFile *spool, DWORD index) {
+  SpoolState &s = *spool;
   DWORD result = 0;
   {
     std::lock_guard<std::mutex> guard(s.lock);
@@ -270,13 +256,11 @@ DWORD GetPageDataSize(DWORD index) {
     if (IndexInFile(s, index) && FindEntry(s, index, &gSpoolPageHeader, &recordOffset))
       result = gSpoolPageHeader.dataLen;
   }
-  DbgMsg("GetPageDataSize Out, Tick = %u", GetTickCount() - tick);
   return result;
 }
 
-BOOL GetPageData(DWORD index, DWORD outBufSize, BYTE *lpOutBuf) {
-  DWORD tick = GetTickCount();
-  SpoolState &s = Spool();
+BOOL GetPageData(SpoolFile *spool, DWORD index, DWORD outBufSize, BYTE *lpOutBuf) {
+  SpoolState &s = *spool;
   BOOL result = FALSE;
   {
     std::lock_guard<std::mutex> guard(s.lock);
@@ -285,44 +269,40 @@ BOOL GetPageData(DWORD index, DWORD outBufSize, BYTE *lpOutBuf) {
     if (IndexInFile(s, index) && FindEntry(s, index, &gSpoolPageHeader, &recordOffset)) {
       if (gSpoolPageHeader.dataLen > outBufSize) {
         DbgMsg("Page [%u] Buffer too Small %u / %u", index, outBufSize, gSpoolPageHeader.dataLen);
-      } else {
-        DbgMsg("dataLen = %u", gSpoolPageHeader.dataLen);
-        if (ReadAt(s.fd, lpOutBuf, gSpoolPageHeader.dataLen, recordOffset)) result = TRUE;
+      } else if (ReadAt(s, lpOutBuf, gSpoolPageHeader.dataLen, recordOffset)) {
+        result = TRUE;
       }
     }
   }
-  DbgMsg("GetPageData Out, Tick = %u", GetTickCount() - tick);
   return result;
 }
 
-BOOL PJL_FlushPage(DWORD *finishpage, int bDuplex) {
+BOOL PJL_FlushPage(SpoolFile *spool, PrinterOutput *out, DWORD *finishpage, int bDuplex) {
   const DWORD startpage = *finishpage;
-  DWORD PagesInFile = SpooledPages();
+  DWORD PagesInFile = SpooledPages(spool);
   // An unpaired last page waits for its partner.
   if (bDuplex && PagesInFile % 2 != 0) --PagesInFile;
-  DbgMsg("PJL_FlushPage::Total pages %u", PagesInFile);
-  DbgMsg("PJL_FlushPage::startpage %u", startpage);
+  DbgMsg("PJL_FlushPage::pages %u to %u", startpage, PagesInFile);
   // A cancel stops the copy-out quietly, between two records.
-  bool ok = OutputUsable();
+  bool ok = OutputUsable(spool, out);
   if (bDuplex) {
     for (DWORD i = startpage; ok && !CancelRequested() && i + 1 < PagesInFile; i += 2) {
-      ok = CopyOutPage(i + 1, "PJL_FlushPage");
+      ok = CopyOutPage(spool, out, i + 1, "PJL_FlushPage");
       if (ok) ++*finishpage;
       if (!ok || CancelRequested()) break;
-      ok = CopyOutPage(i, "PJL_FlushPage");
+      ok = CopyOutPage(spool, out, i, "PJL_FlushPage");
       if (ok) ++*finishpage;
     }
   } else {
     for (DWORD i = startpage; ok && !CancelRequested() && i < PagesInFile; ++i) {
-      ok = CopyOutPage(i, "PJL_FlushPage");
+      ok = CopyOutPage(spool, out, i, "PJL_FlushPage");
       if (ok) ++*finishpage;
     }
   }
-  DbgMsg("PJL_FlushPage::out");
   return ok ? TRUE : FALSE;
 }
 
-BOOL PJL_SaveBlankPage(DWORD page_index, cups_page_header2_t inheader) {
+BOOL PJL_SaveBlankPage(SpoolFile *spool, DWORD page_index, const cups_page_header2_t &inheader) {
   Page page{};
   page.PageIndex = page_index;
   page.inheader = inheader;
@@ -336,27 +316,24 @@ BOOL PJL_SaveBlankPage(DWORD page_index, cups_page_header2_t inheader) {
   record[kPageRecordPrefix] = 0xFF;
   record[kPageRecordPrefix + 1] = 0x02;
 
-  return AppendSpoolPage(record, sizeof record);
+  return AppendSpoolPage(spool, record, sizeof record);
 }
 
-BOOL ReplaySpooledCopies(BOOL bDriverDoCollate, BOOL bDuplex, DWORD nCopies) {
-  const DWORD pages = SpooledPages();
-  DbgMsg("main::Print Out Spool Data, Total Pages = %u", pages);
-  DbgMsg("main::bDriverDoCollate = %d", bDriverDoCollate);
-  DbgMsg("main::bDuplex = %d", bDuplex);
+BOOL ReplaySpooledCopies(SpoolFile *spool, PrinterOutput *out, BOOL bDriverDoCollate, BOOL bDuplex,
+                         DWORD nCopies) {
+  const DWORD pages = SpooledPages(spool);
   const DWORD nPageOffset = bDuplex ? 2 : 1;
-  DbgMsg("main::nPageOffset = %u", nPageOffset);
   DWORD copies = bDriverDoCollate ? nCopies : 1;
-  DbgMsg("main::nCopies = %u", copies);
+  DbgMsg("main::%u spooled pages, %u copies in all, %s", pages, copies,
+         bDuplex ? "two-sided" : "one-sided");
   // The first copy went out with the flushes.  A cancel stops the copy-out
   // quietly, between two records.
-  bool ok = OutputUsable();
+  bool ok = OutputUsable(spool, out);
   for (DWORD copy = 1; ok && !CancelRequested() && copy < copies; ++copy) {
     ReportInfo("Printing copy %u of %u", copy + 1, copies);
     for (DWORD i = 0; ok && !CancelRequested() && i < pages; i += nPageOffset) {
-      DbgMsg("main::Print Out Spool Data, Pages = %u", i);
-      if (bDuplex && i + 1 < pages) ok = CopyOutPage(i + 1, "main");
-      if (ok && !CancelRequested()) ok = CopyOutPage(i, "main");
+      if (bDuplex && i + 1 < pages) ok = CopyOutPage(spool, out, i + 1, "main");
+      if (ok && !CancelRequested()) ok = CopyOutPage(spool, out, i, "main");
     }
   }
   return ok ? TRUE : FALSE;

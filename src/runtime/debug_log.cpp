@@ -48,7 +48,7 @@ void AppendRecord(const char *dir, const char *record, size_t len) {
 
 }  // namespace
 
-void SetDebugLogDirForTesting(const char *dir) {
+void SetDebugLogDir(const char *dir) {
   gLogDir.store(dir ? dir : kLogDir, std::memory_order_release);
 }
 

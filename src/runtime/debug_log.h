@@ -7,6 +7,7 @@
 // 2046 characters after that is cut to its first 2046.
 void DbgMsg(const char *szMsgFormat, ...) __attribute__((format(printf, 1, 2)));
 
-// Tests only: the switch directory to use instead of /tmp/VelPrinter (nullptr
-// restores it).  The string must outlive every DbgMsg call made while it is set.
-void SetDebugLogDirForTesting(const char *dir);
+// The switch directory to use instead of /tmp/VelPrinter (nullptr restores it),
+// set by each run from its settings: the log is the process's, like standard
+// error.  The string must outlive every DbgMsg call made while it is set.
+void SetDebugLogDir(const char *dir);

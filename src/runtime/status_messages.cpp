@@ -2,16 +2,12 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 
 #include "runtime/control_escape.h"
 
 namespace {
-
-std::atomic<unsigned> gRecordsSent{0};
-std::atomic<unsigned> gCopiesPerRecord{1};
 
 void Report(const char *prefix, const char *format, va_list ap) {
   char raw[2048], text[2048];
@@ -40,24 +36,4 @@ void ReportInfo(const char *format, ...) {
   va_start(ap, format);
   Report("INFO", format, ap);
   va_end(ap);
-}
-
-void ResetPageReports() {
-  gRecordsSent.store(0, std::memory_order_relaxed);
-  gCopiesPerRecord.store(1, std::memory_order_relaxed);
-}
-
-void SetPrinterCopiesPerRecord(unsigned copies) {
-  gCopiesPerRecord.store(copies < 1 ? 1 : copies, std::memory_order_relaxed);
-}
-
-void ReportPageSent() {
-  unsigned n = gRecordsSent.fetch_add(1, std::memory_order_relaxed) + 1;
-  char line[64];
-  int len = snprintf(line, sizeof line, "PAGE: %u %u\n", n,
-                     gCopiesPerRecord.load(std::memory_order_relaxed));
-  if (len > 0) {
-    ssize_t ignored = write(2, line, static_cast<size_t>(len));
-    (void)ignored;
-  }
 }
