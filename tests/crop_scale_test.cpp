@@ -50,12 +50,6 @@ void FillContent(TestSlot &slot, const Pattern &pattern) {
 void FillContent(TestSlot &slot) { FillContent(slot, Pattern(slot.job.inheader.cupsWidth)); }
 
 // Runs ImageCrop and returns its log.
-std::string CropWithLog(TestSlot &slot) {
-  testing::internal::CaptureStderr();
-  ImageCrop(&slot.job);
-  return testing::internal::GetCapturedStderr();
-}
-
 void ExpectUntouched(TestSlot &slot) {
   const DWORD w = slot.job.page_width, h = slot.job.page_height;
   std::vector<BYTE> before = slot.Snapshot();
@@ -127,13 +121,7 @@ TEST(ImageCropScale, LetterAt600DpiScalesBy966And969Into4928By6400) {
   // A black square in the content and a grey one near the bottom right corner.
   slot.FillGrey(1000, 2000, 1000, 1000, 0);
   slot.FillGrey(4800, 6300, 300, 300, 128);
-  std::string log = CropWithLog(slot);
-  EXPECT_NE(log.find("ImageCrop xRate = 0.966274"), std::string::npos);
-  EXPECT_NE(log.find("ImageCrop yRate = 0.969697"), std::string::npos);
-  EXPECT_NE(log.find("ScaleImage::Xrate = 0.966000"), std::string::npos);
-  EXPECT_NE(log.find("ScaleImage::Yrate = 0.969000"), std::string::npos);
-  EXPECT_NE(log.find("ScaleImage::trgHigh = 6418"), std::string::npos);
-  EXPECT_NE(log.find("ScaleImage::return 6418 line"), std::string::npos);
+  ImageCrop(&slot.job);
   ASSERT_EQ(slot.job.page_width, 4928u);
   ASSERT_EQ(slot.job.page_height, 6400u);
   ASSERT_EQ(slot.job.linebyte, 4928u);
@@ -184,8 +172,7 @@ TEST(ImageCropScale, RowsTheScalerDoesNotReachAreWhite) {
   h.cupsInteger[3] = 1;
   TestSlot slot(h);
   slot.FillGrey(0, 0, 660, 6656, 0);
-  std::string log = CropWithLog(slot);
-  EXPECT_NE(log.find("ScaleImage::trgHigh = 6429"), std::string::npos);
+  ImageCrop(&slot.job);
   ASSERT_EQ(slot.job.page_width, 640u);
   ASSERT_EQ(slot.job.page_height, 6432u);
   for (DWORD x = 0; x < 600; ++x) ASSERT_EQ(slot.grey(x, 6428), 0) << x;

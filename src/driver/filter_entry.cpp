@@ -266,7 +266,6 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
   SetSlotState(&job->ring, slot, kSlotInWork);
   DWORD linesRead = 0;
   if (!GetCUPSPageData(&slot->page, ras, &linesRead, input)) {
-    DbgMsg("GetCUPSPageData fail!");
     ReportError("Unable to read page %u: its page buffers cannot be allocated", run->page + 1);
     ImageGateReleasePage(&job->gate);
     SetSlotState(&job->ring, slot, kSlotFree);

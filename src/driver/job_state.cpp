@@ -1,7 +1,9 @@
 #include "driver/job_state.h"
 
 #include <chrono>
+#include <cstdlib>
 
+#include "output/jbig_output_area.h"
 #include "runtime/debug_log.h"
 #include "runtime/page_settings.h"
 #include "runtime/win_helpers.h"
@@ -10,6 +12,15 @@ JobRing::JobRing() {
   for (int i = 0; i < kSlotCount; ++i) {
     slots[i].page = Page{};
     slots[i].page.PageIndex = static_cast<DWORD>(i);
+  }
+}
+
+JobRing::~JobRing() {
+  // The last holder of the job is gone: what a cancelled job left in its slots
+  // (a record compressed while the output thread was ending) is nobody's now.
+  for (JobInfo &slot : slots) {
+    delete slot.lprecord;
+    free(slot.page.lpbuf);
   }
 }
 

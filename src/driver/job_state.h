@@ -57,6 +57,7 @@ struct JobRing {
   DWORD generation = 0;
 
   JobRing();
+  ~JobRing();
   JobRing(const JobRing &) = delete;
   JobRing &operator=(const JobRing &) = delete;
 };

@@ -39,7 +39,6 @@ void CropPage(BYTE *bitmap, DWORD stride, DWORD pageWidth, DWORD planeRows, bool
   if (twoColour)
     CopyWindow(bitmap, stride, planeRows + yMargin, xMargin, width, height,
                bitmap + static_cast<size_t>(height) * width);
-  DbgMsg("ImageCrop:: crop process finish");
 }
 
 // Scales each plane of `planeRows` rows into `height` rows of `width` bytes at the
@@ -51,8 +50,8 @@ bool ScalePage(const Page *lpJob, BYTE *bitmap, DWORD stride, DWORD planeRows, b
   // The factor is taken to the content size, not to the padded bitmap.
   const float xRatio = static_cast<float>(width) / static_cast<float>(h.cupsWidth);
   const float yRatio = static_cast<float>(height) / static_cast<float>(h.cupsHeight);
-  DbgMsg("ImageCrop xRate = %f", static_cast<double>(xRatio));
-  DbgMsg("ImageCrop yRate = %f", static_cast<double>(yRatio));
+  DbgMsg("ImageCrop::page %u scaled by %f x %f", lpJob->PageIndex, static_cast<double>(xRatio),
+         static_cast<double>(yRatio));
   const int Xratio = static_cast<int>(xRatio * 1000.0f);
   const int Yratio = static_cast<int>(yRatio * 1000.0f);
 
@@ -65,7 +64,8 @@ bool ScalePage(const Page *lpJob, BYTE *bitmap, DWORD stride, DWORD planeRows, b
   std::unique_ptr<BYTE, FreeDeleter> scratch(
       static_cast<BYTE *>(GlobalAlloc(0, static_cast<int64_t>(scratchRows * width))));
   if (!scratch) {
-    DbgMsg("ImageCrop alloc memory fail!");
+    DbgMsg("ImageCrop::no memory for a scaled page of %ux%llu pixels", width,
+           static_cast<unsigned long long>(scratchRows));
     return false;
   }
 
@@ -84,7 +84,6 @@ bool ScalePage(const Page *lpJob, BYTE *bitmap, DWORD stride, DWORD planeRows, b
                  (height - static_cast<DWORD>(rows)) * width, kWhite);
   }
   CopyMemory(bitmap, scratch.get(), planes * height * width);
-  DbgMsg("ImageCrop:: scale process finish");
   return true;
 }
 
@@ -201,23 +200,14 @@ BOOL ImageCrop(Page *lpJob) {
 long ScaleImage(BYTE *srclpbuf, DWORD srcWidth, DWORD srcHigh, DWORD lines, BYTE *trglpbuf,
                 DWORD trgWidth, int Xratio, int Yratio, WORD colorbits) {
   const DWORD PixelBytes = PixelBytesFor(colorbits);
-  DbgMsg("ScaleImage in");
-  if (srclpbuf == nullptr || trglpbuf == nullptr) {
-    DbgMsg("ScaleImage out");
-    return 0;
-  }
+  if (srclpbuf == nullptr || trglpbuf == nullptr) return 0;
   const float Xrate = static_cast<float>(Xratio) / 1000.0f;
   const float Yrate = static_cast<float>(Yratio) / 1000.0f;
-  DbgMsg("ScaleImage::srcWidth = %u", srcWidth);
-  DbgMsg("ScaleImage::srcHigh = %u", srcHigh);
-  DbgMsg("ScaleImage::lines = %u", lines);
-  DbgMsg("ScaleImage::trgWidth = %u", trgWidth);
-  DbgMsg("ScaleImage::Xrate = %f", static_cast<double>(Xrate));
-  DbgMsg("ScaleImage::Yrate = %f", static_cast<double>(Yrate));
   // Rows beyond the source cannot be scaled.
   if (lines > srcHigh) lines = srcHigh;
   if (srcWidth == 0 || srcHigh == 0 || lines == 0 || trgWidth == 0 || Xratio <= 0 || Yratio <= 0) {
-    DbgMsg("ScaleImage out");
+    DbgMsg("ScaleImage::%u rows of %u pixels (of %u) cannot be scaled by %d x %d thousandths",
+           lines, srcWidth, srcHigh, Xratio, Yratio);
     return 0;
   }
 
@@ -234,7 +224,8 @@ long ScaleImage(BYTE *srclpbuf, DWORD srcWidth, DWORD srcHigh, DWORD lines, BYTE
   std::unique_ptr<DWORD, FreeDeleter> block(
       static_cast<DWORD *>(GlobalAlloc(0, static_cast<int64_t>(entries * sizeof(DWORD)))));
   if (!block) {
-    DbgMsg("ScaleImage out");
+    DbgMsg("ScaleImage::no memory for the tables of %llu entries",
+           static_cast<unsigned long long>(entries));
     return 0;
   }
   float *m_scale_fx = reinterpret_cast<float *>(block.get());
@@ -278,8 +269,6 @@ long ScaleImage(BYTE *srclpbuf, DWORD srcWidth, DWORD srcHigh, DWORD lines, BYTE
     m_scale_nextline[i] = next;
   }
 
-  DbgMsg("ScaleImage::trgHigh = %u", trgHigh);
-  DbgMsg("ScaleImage::scale start");
   const size_t srcBytesPerLine = static_cast<size_t>(srcWidth) * PixelBytes;
   const size_t trgBytesPerLine = static_cast<size_t>(trgWidth) * PixelBytes;
   for (DWORD i = 0; i < trgHigh; ++i) {
@@ -293,8 +282,7 @@ long ScaleImage(BYTE *srclpbuf, DWORD srcWidth, DWORD srcHigh, DWORD lines, BYTE
       ScaleRow(S1, S2, m_scale_ry[i], m_scale_fy[i], trgWidth, PixelBytes, m_scale_tmp3,
                m_scale_tmp4, m_scale_fx, m_scale_remd, out);
   }
-  DbgMsg("scale done");
-  DbgMsg("ScaleImage::return %u line", trgHigh);
-  DbgMsg("ScaleImage out");
+  DbgMsg("ScaleImage::%u rows of %u pixels scaled to %u rows of %u", lines, srcWidth, trgHigh,
+         trgWidth);
   return static_cast<long>(trgHigh);
 }

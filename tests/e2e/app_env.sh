@@ -41,8 +41,8 @@ APP_BIN=""
 
 app_log() { cat "$APP_DIR/app.log.O" "$APP_DIR/app.log" 2>/dev/null; }
 app_fitted_pages() {
-  app_log | awk -v started="[Job $1] Started " -v fitted="[Job $1] rastertoZelvar: ImageCrop In" \
-    'index($0, started) { n = 0 } index($0, fitted) { n++ } END { print n + 0 }'
+  app_log | awk -v started="[Job $1] Started " -v fitted="[Job $1] rastertoZelvar: ImageCrop::page " \
+    'index($0, started) { n = 0 } index($0, fitted) && index($0, " fitted to ") { n++ } END { print n + 0 }'
 }
 
 # Programs the tests need besides the build's (e2e_common.sh's e2e_need).
