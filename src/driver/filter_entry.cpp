@@ -27,6 +27,7 @@
 #include "output/spool_file.h"
 #include "runtime/cancel_signal.h"
 #include "runtime/debug_log.h"
+#include "runtime/detached_thread.h"
 #include "runtime/page_settings.h"
 #include "runtime/status_messages.h"
 
@@ -198,12 +199,7 @@ BOOL WaitForFreeSlot(JobRing *ring, JobInfo *slot, DWORD index) {
 // thread.
 void StartImageThread(const std::shared_ptr<Job> &job, JobInfo *slot) {
   ImageWork *work = new ImageWork{job, slot};
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  pthread_t id;
-  int rc = pthread_create(&id, &attr, ImageProcThread, work);
-  pthread_attr_destroy(&attr);
+  const int rc = StartDetachedThread(ImageProcThread, work);
   if (rc != 0) {
     DbgMsg("main::pthread_create failed: %s, page %u is processed in the main thread", strerror(rc),
            slot->page.PageIndex);

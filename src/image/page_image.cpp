@@ -5,6 +5,7 @@
 #include "image/halftone.h"
 #include "image/line_art.h"
 #include "page/page.h"
+#include "runtime/debug_log.h"
 #include "runtime/page_settings.h"
 #include "runtime/status_messages.h"
 
@@ -18,6 +19,7 @@ BOOL ProcessPageImage(Page *page) {
     // inverted so that a set bit is a printed dot.  Without memory for the fitting
     // or the line art the page still leaves as a valid 1-bit page, but not as
     // asked.
+    DbgMsg("ProcessPageImage::page %u takes the line-art path", page->PageIndex);
     const BOOL fitted = ImageCrop(page);
     const BOOL lineArt = DoBorderQuality(page);
     DoNegative(page, 0);

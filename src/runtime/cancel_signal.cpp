@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "runtime/debug_log.h"
+#include "runtime/detached_thread.h"
 #include "runtime/win_helpers.h"
 
 namespace {
@@ -90,12 +91,7 @@ BOOL InstallCancelHandler() {
   const sigset_t term = TermSet();
   sigset_t previous;
   pthread_sigmask(SIG_BLOCK, &term, &previous);
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  pthread_t id;
-  int rc = pthread_create(&id, &attr, CancelWatcher, nullptr);
-  pthread_attr_destroy(&attr);
+  const int rc = StartDetachedThread(CancelWatcher, nullptr);
   if (rc == 0) return TRUE;
 
   DbgMsg("cancel::no watcher thread (%s), SIGTERM goes to a handler", strerror(rc));

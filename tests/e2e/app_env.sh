@@ -29,8 +29,8 @@
 #     the server's log as far as it reaches: PAPPL starts DIR/app.log anew when
 #     it grows past its size limit and keeps the previous one as app.log.O.
 # app_fitted_pages JOB_ID
-#     how many pages the latest filter of job JOB_ID fitted to the printable
-#     area (the line-art path).  Job numbers are the printer's, so another
+#     how many pages the latest filter of job JOB_ID took on the line-art path
+#     (the one that fits pages to the printable area).  Job numbers are the printer's, so another
 #     printer's job of the same number may be in the log before it.
 #
 # The log is DIR/app.log; the server's standard output and error DIR/app.out.
@@ -41,8 +41,8 @@ APP_BIN=""
 
 app_log() { cat "$APP_DIR/app.log.O" "$APP_DIR/app.log" 2>/dev/null; }
 app_fitted_pages() {
-  app_log | awk -v started="[Job $1] Started " -v fitted="[Job $1] rastertoZelvar: ImageCrop::page " \
-    'index($0, started) { n = 0 } index($0, fitted) && index($0, " fitted to ") { n++ } END { print n + 0 }'
+  app_log | awk -v started="[Job $1] Started " -v page="[Job $1] rastertoZelvar: ProcessPageImage::page " \
+    'index($0, started) { n = 0 } index($0, page) && index($0, " takes the line-art path") { n++ } END { print n + 0 }'
 }
 
 # Programs the tests need besides the build's (e2e_common.sh's e2e_need).
