@@ -15,6 +15,7 @@
 #include "driver/page_header_check.h"
 #include "driver/raster_input.h"
 #include "filter_process.h"
+#include "runtime/win_helpers.h"
 #include "test_raster.h"
 
 namespace {
@@ -54,7 +55,7 @@ class RasterFixture : public ::testing::Test {
         ASSERT_EQ(redPlane ? RedAt(x, y) : At(x, y), 255) << "x " << x << " y " << y;
   }
   void Release() {
-    free(slot_->lpbuf);
+    GlobalFree(slot_->lpbuf);
     slot_->lpbuf = nullptr;
   }
   void TearDown() override {
@@ -263,7 +264,7 @@ PagesRead ReadAllPages(const std::string &path, bool chunked) {
     BYTE *bits = slot->lpbuf;
     out.bitmaps.emplace_back(bits, bits + slot->pagesize);
     out.lines.push_back(lines);
-    free(bits);
+    GlobalFree(bits);
     slot->lpbuf = nullptr;
     if (lines < slot->inheader.cupsHeight) break;
   }

@@ -30,6 +30,7 @@
 #include "runtime/detached_thread.h"
 #include "runtime/page_settings.h"
 #include "runtime/status_messages.h"
+#include "runtime/win_helpers.h"
 
 namespace {
 
@@ -273,7 +274,7 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
   if (CancelRequested()) {
     // Read whole or cut short by the cancel, the page is dropped unprocessed.
     DbgMsg("main::job cancelled, page %u is not printed", run->page);
-    free(slot->page.lpbuf);
+    GlobalFree(slot->page.lpbuf);
     slot->page.lpbuf = nullptr;
     ImageGateReleasePage(&job->gate);
     SetSlotState(&job->ring, slot, kSlotFree);

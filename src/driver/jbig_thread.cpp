@@ -70,7 +70,7 @@ void CompressSlotPage(Job *job, JobInfo *slot) {
       slot->bRecordFailed = TRUE;
     }
   }
-  free(page->lpbuf);
+  GlobalFree(page->lpbuf);
   page->lpbuf = nullptr;
 }
 

@@ -1,7 +1,6 @@
 #include "driver/job_state.h"
 
 #include <chrono>
-#include <cstdlib>
 
 #include "output/jbig_output_area.h"
 #include "runtime/debug_log.h"
@@ -20,7 +19,7 @@ JobRing::~JobRing() {
   // (a record compressed while the output thread was ending) is nobody's now.
   for (JobInfo &slot : slots) {
     delete slot.lprecord;
-    free(slot.page.lpbuf);
+    GlobalFree(slot.page.lpbuf);
   }
 }
 
