@@ -28,6 +28,7 @@
 #include "runtime/debug_log.h"
 #include "runtime/header_value.h"
 #include "runtime/status_messages.h"
+#include "runtime/win_helpers.h"
 
 namespace {
 
@@ -269,7 +270,7 @@ void ReadPage(FilterRun *run, cups_raster_t *ras, const RasterInput *input, char
   if (CancelRequested()) {
     // Read whole or cut short by the cancel, the page is dropped unprocessed.
     DbgMsg("main::job cancelled, page %u is not printed", run->page);
-    free(SlotBitmap(slot));
+    GlobalFree(SlotBitmap(slot));
     SetSlotBitmap(slot, nullptr);
     ImageGateReleasePage();
     SetSlotState(slot, kSlotFree);

@@ -108,7 +108,7 @@ void CompressSlotPage(JobInfo *slot) {
       slot->bRecordFailed = TRUE;
     }
   }
-  free(bitmap);
+  GlobalFree(bitmap);
   SetSlotBitmap(slot, nullptr);
 }
 
