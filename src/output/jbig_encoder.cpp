@@ -385,16 +385,20 @@ uint64_t WhiteRun(const BYTE *r2, const BYTE *r1, const BYTE *r0, uint64_t x, ui
 [[gnu::noinline]] void EncodeCodes(const uint16_t *code, const uint16_t *end, Registers *regs,
                                    ContextStates *cs, ByteSink *sink) {
   Registers r = *regs;
-  for (; code < end; ++code) {
-    const unsigned c = *code;
+  const uint16_t *take = cs->take;
+  while (code < end) {
     // Most decisions are the more probable symbol and leave A at 0x8000 or more:
     // they only take Qe off A.  A less probable symbol takes off 0x8000 more and
-    // so fails this test too.
-    const int32_t a = static_cast<int32_t>(r.a - cs->take[c]);
-    if (a >= 0x8000) {
-      r.a = static_cast<uint32_t>(a);
-      continue;
+    // so fails this test too.  The inner loop holds nothing but A.
+    uint32_t a = r.a;
+    for (; code < end; ++code) {
+      const int32_t left = static_cast<int32_t>(a - take[*code]);
+      if (left < 0x8000) break;
+      a = static_cast<uint32_t>(left);
     }
+    r.a = a;
+    if (code == end) break;
+    const unsigned c = *code++;
     EncodeRenormalising(r, *cs, c & 0x3FF, c >> 10, *sink);
   }
   *regs = r;
