@@ -4,9 +4,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "filter_process.h"
@@ -117,6 +120,52 @@ TEST(RasterInput, TellsEveryEndOfAStreamInEveryWriterMode) {
       EXPECT_EQ(o.clean, c.end == kRasterEndOfJob) << m.name << ", " << c.what;
     }
   }
+}
+
+// A writer that sends the raster in small pieces, as a renderer writing a line
+// at a time does, while the filter asks for many lines at once.
+TEST(RasterInput, ARasterTricklingThroughAPipeIsReadInFewLargePiecesAndWhole) {
+  const std::vector<testraster::Page> pages = {SamplePage(600, 400, 24), SamplePage(500, 300, 8)};
+  const std::string bytes = testraster::RasterBytes(pages);
+  constexpr size_t kPiece = 4096;
+  const size_t pieces = (bytes.size() + kPiece - 1) / kPiece;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::thread writer([&] {
+    for (size_t at = 0; at < bytes.size(); at += kPiece) {
+      const size_t n = std::min(kPiece, bytes.size() - at);
+      if (write(fds[1], bytes.data() + at, n) != static_cast<ssize_t>(n)) break;
+      const timespec pause = {0, 20 * 1000};
+      nanosleep(&pause, nullptr);
+    }
+    close(fds[1]);
+  });
+
+  RasterInput input;
+  cups_raster_t *ras = OpenRasterInput(&input, fds[0]);
+  ASSERT_NE(ras, nullptr);
+  EXPECT_TRUE(input.fromPipe);
+  cups_page_header2_t h;
+  unsigned pageCount = 0;
+  while (ReadRasterHeader(&input, ras, &h)) {
+    ++pageCount;
+    // The page in chunks of 128 KB of whole lines, as the page reader asks.
+    const unsigned chunk = (128u << 10) / h.cupsBytesPerLine * h.cupsBytesPerLine;
+    std::vector<unsigned char> lines(chunk);
+    for (unsigned left = h.cupsBytesPerLine * h.cupsHeight; left > 0;) {
+      const unsigned ask = std::min(chunk, left);
+      ASSERT_EQ(cupsRasterReadPixels(ras, lines.data(), ask), ask);
+      left -= ask;
+    }
+  }
+  EXPECT_EQ(RasterInputEnd(&input, ras), kRasterEndOfJob);
+  EXPECT_EQ(pageCount, 2u);
+  EXPECT_EQ(input.bytesRead, bytes.size());
+  // Read a piece at a time this would take one read for each of the pieces.
+  EXPECT_LE(input.reads, pieces / 4) << pieces << " pieces";
+  cupsRasterClose(ras);
+  writer.join();
+  close(fds[0]);
 }
 
 TEST(RasterInput, TellsInputsThatAreNoRasterStream) {

@@ -1,6 +1,7 @@
 // The Windows-style helpers and the diagnostic log.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,6 +110,34 @@ TEST(GlobalAlloc, PageSizedBlocksStartOnAHugePageBoundaryAndAreWhole) {
     EXPECT_EQ(p[size - 1], 0x5A);
     free(p);  // the page bitmap's owners release it with free()
   }
+}
+
+TEST(GlobalAlloc, AGivenBackPageBlockServesTheNextPageAndARequestItDoesNotFitReleasesIt) {
+  const int64_t page = int64_t{4928} * 6400;
+  free(GlobalAlloc(0, 4 * page));  // a request no kept block fits: none kept from here on
+  BYTE *first = static_cast<BYTE *>(GlobalAlloc(0, page));
+  ASSERT_NE(first, nullptr);
+  memset(first, 0x5A, static_cast<size_t>(page));
+  EXPECT_EQ(GlobalFree(first), nullptr);
+  // The next page, a little smaller, gets the same block, whole and writable.
+  BYTE *next = static_cast<BYTE *>(GlobalAlloc(0, page - 4096));
+  EXPECT_EQ(next, first);
+  ASSERT_NE(next, nullptr);
+  memset(next, 0xA5, static_cast<size_t>(page - 4096));
+  EXPECT_EQ(next[page - 4097], 0xA5);
+  GlobalFree(next);
+
+  // A request of a quarter of its size does not take it but releases it: the
+  // memory mapped for large blocks goes down although a new block was mapped.
+  const size_t held = mallinfo2().hblkhd;
+  BYTE *small = static_cast<BYTE *>(GlobalAlloc(0, page / 4));
+  ASSERT_NE(small, nullptr);
+  EXPECT_NE(small, next);
+  if (held >= static_cast<size_t>(page)) {  // the allocator reports its mappings
+    EXPECT_LT(mallinfo2().hblkhd, held);
+  }
+  GlobalFree(small);
+  free(GlobalAlloc(0, 4 * page));
 }
 
 // The log with its switch directory in a scratch place.

@@ -177,6 +177,35 @@ TEST(WholeFilterJob, AnAllWhitePageIsTheBareStripeEndAndBusyPagesDecodeToTheirDo
   }
 }
 
+// Page-sized buffers are handed on from one page to the next: nothing of an
+// earlier page may show on a later one, cropped or scaled.
+TEST(WholeFilterJob, BlankPagesAfterBusyPagesOfTheSameSizePrintNoDot) {
+  ScratchDir dir;
+  std::vector<testraster::Page> pages;
+  for (bool scaled : {false, true}) {
+    // 1.2 million pixels: every page buffer of the 8-bit page is a page-sized block.
+    cups_page_header2_t h = testraster::SheetHeader(612, 396, 8, 300);
+    h.cupsInteger[3] = scaled ? 1 : 0;
+    for (unsigned n = 0; n < 3; ++n) {
+      testraster::Page busy = testraster::WhitePage(h);
+      testraster::DrawPhotoLike(busy, n + 1);
+      pages.push_back(busy);
+    }
+    for (unsigned n = 0; n < 3; ++n) pages.push_back(testraster::WhitePage(h));
+  }
+  auto job = Print(dir, pages);
+  ASSERT_TRUE(job->good()) << job->problem;
+  ASSERT_EQ(job->pages.size(), pages.size());
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const bool busy = i % 6 < 3;
+    if (busy) {
+      EXPECT_GT(job->parsed.pages[i].blackDots, job->parsed.pages[i].datasize / 8) << i;
+    } else {
+      EXPECT_EQ(inspect::CountSetBits(job->pages[i]), 0u) << i;
+    }
+  }
+}
+
 // Page n of the mixed job: 8-bit and 24-bit, cropped and scaled, one and two
 // colours, of several sizes, each with its page mark; two-colour pages also carry a
 // red block below the mark.

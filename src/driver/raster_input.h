@@ -17,6 +17,7 @@
 
 struct RasterInput {
   int fd = -1;
+  BOOL fromPipe = FALSE;    // the input is a pipe (reads let it fill first)
   uint64_t bytesRead = 0;   // bytes handed to libcups so far
   char sync[4] = {};        // the stream's first four bytes, its sync word
   DWORD reads = 0;          // calls of the read function

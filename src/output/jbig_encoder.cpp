@@ -61,11 +61,13 @@ constexpr QeRow kQeTable[113] = {
 };
 
 // A context's state is one byte: the more probable symbol in bit 7, the state
-// number in bits 0-6.  These tables are indexed by that byte; `word` holds Qe with
-// the more probable symbol in bit 15, the form the coding loop reads.
+// number in bits 0-6.  These tables are indexed by that byte; `take[p]` is what a
+// decision of pixel value p takes off A in the form the coding loop reads: Qe when
+// p is the more probable symbol, Qe + 0x8000 when it is not, which no A can lose
+// and keep 0x8000.
 struct StateTables {
   uint16_t lsz[256];
-  uint16_t word[256];
+  uint16_t take[2][256];
   uint8_t after[2][256];  // the next state after a more [0] or less [1] probable symbol
 };
 
@@ -76,7 +78,8 @@ constexpr StateTables MakeStateTables() {
     if (n >= 113) continue;  // no context ever reaches these
     const unsigned mps = s & 0x80;
     t.lsz[s] = kQeTable[n].lsz;
-    t.word[s] = static_cast<uint16_t>(kQeTable[n].lsz | (mps << 8));
+    for (unsigned p = 0; p < 2; ++p)
+      t.take[p][s] = static_cast<uint16_t>(kQeTable[n].lsz | (p == mps >> 7 ? 0 : 0x8000));
     t.after[0][s] = static_cast<uint8_t>(mps | kQeTable[n].nmps);
     t.after[1][s] = static_cast<uint8_t>((kQeTable[n].swtch ? mps ^ 0x80 : mps) | kQeTable[n].nlps);
   }
@@ -94,15 +97,17 @@ constexpr unsigned kContexts = 1024;
 // The context in which each row's typical-prediction decision is coded.
 constexpr unsigned kTpbContext = 0x0E5;
 
-// The states of all contexts, each both as its state byte and as its word.
+// The states of all contexts, each both as its state byte and as what a decision
+// of either pixel value takes off A, indexed by the pixel's code (see CodeTables).
 struct ContextStates {
   BYTE st[kContexts];
-  uint16_t word[kContexts];
+  uint16_t take[2 * kContexts];
 };
 
 inline void SetState(ContextStates &cs, unsigned cx, unsigned s) {
   cs.st[cx] = static_cast<BYTE>(s);
-  cs.word[cx] = kStates.word[s];
+  cs.take[cx] = kStates.take[0][s];
+  cs.take[kContexts + cx] = kStates.take[1][s];
 }
 
 constexpr BYTE kMarkerEscape = 0xFF;
@@ -263,7 +268,7 @@ uint64_t Load64(const BYTE *p) {
 constexpr size_t kPadBefore = 8;
 constexpr size_t kPadAfter = 16;
 
-// A pixel's code: its context number in bits 0-9, the pixel itself in bit 15.
+// A pixel's code: its context number in bits 0-9, the pixel itself in bit 10.
 // The codes of the 8 pixels of one byte of row y are the OR of four table
 // entries: one for the byte of each of the rows y-2, y-1 and y, and one for the
 // bits of the bytes beside them that reach into the templates.
@@ -291,7 +296,7 @@ constexpr CodeTables MakeCodeTables() {
       t.above2[v][i] = static_cast<uint16_t>(((above2 >> (7 - i)) & 0x7) << 7);
       t.above1[v][i] = static_cast<uint16_t>(((above1 >> (7 - i)) & 0x1F) << 2);
       t.current[v][i] =
-          static_cast<uint16_t>(((current >> (8 - i)) & 0x3) | ((current >> (7 - i)) & 1) << 15);
+          static_cast<uint16_t>(((current >> (8 - i)) & 0x3) | ((current >> (7 - i)) & 1) << 10);
       t.beside[v][i] =
           static_cast<uint16_t>(((beside2 >> (7 - i)) & 0x7) << 7 |
                                 ((beside1 >> (7 - i)) & 0x1F) << 2 | ((beside0 >> (8 - i)) & 0x3));
@@ -380,17 +385,21 @@ uint64_t WhiteRun(const BYTE *r2, const BYTE *r1, const BYTE *r0, uint64_t x, ui
 [[gnu::noinline]] void EncodeCodes(const uint16_t *code, const uint16_t *end, Registers *regs,
                                    ContextStates *cs, ByteSink *sink) {
   Registers r = *regs;
-  for (; code < end; ++code) {
-    const unsigned c = *code;
+  const uint16_t *take = cs->take;
+  while (code < end) {
     // Most decisions are the more probable symbol and leave A at 0x8000 or more:
     // they only take Qe off A.  A less probable symbol takes off 0x8000 more and
-    // so fails this test too.
-    const int32_t a = static_cast<int32_t>(r.a - (cs->word[c & 0x3FF] ^ (c & 0x8000)));
-    if (a >= 0x8000) {
-      r.a = static_cast<uint32_t>(a);
-      continue;
+    // so fails this test too.  The inner loop holds nothing but A.
+    uint32_t a = r.a;
+    for (; code < end; ++code) {
+      const int32_t left = static_cast<int32_t>(a - take[*code]);
+      if (left < 0x8000) break;
+      a = static_cast<uint32_t>(left);
     }
-    EncodeRenormalising(r, *cs, c & 0x3FF, c >> 15, *sink);
+    r.a = a;
+    if (code == end) break;
+    const unsigned c = *code++;
+    EncodeRenormalising(r, *cs, c & 0x3FF, c >> 10, *sink);
   }
   *regs = r;
 }
@@ -424,7 +433,7 @@ void EncodeRow(Registers &r, ContextStates &cs, ByteSink &sink, const BYTE *r2, 
           ahead == 0 ? n : std::min(n, i + static_cast<uint64_t>(std::countl_zero(ahead)));
       EncodeCodes(codes + i, codes + stop, &r, &cs, &sink);
       if (stop == n) break;
-      if (cs.word[0] >= 0x8000) {
+      if (cs.take[0] >= 0x8000) {
         // White is context 0's less probable symbol: one pixel at a time.
         EncodeCodes(codes + stop, codes + stop + 1, &r, &cs, &sink);
         i = stop + 1;

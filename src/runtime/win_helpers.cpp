@@ -1,5 +1,6 @@
 #include "runtime/win_helpers.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/time.h>
 #include <time.h>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 constexpr DWORD bufsize = 60000;  // bytes handled per step of the fill and move helpers
@@ -36,10 +38,46 @@ void CopyMemory(void *dest, const void *src, DWORD count) { MoveMemory(dest, src
 
 BOOL DeleteFile(const char *fname) { return remove(fname) == 0 ? TRUE : FALSE; }
 
+namespace {
+
+// Page-sized blocks given back with GlobalFree, kept for the next page.  A block
+// fresh from the system is zeroed by the kernel as it is first touched, which
+// for a 30 MB page costs about as much as reading the page through the pipe; a
+// kept block is ready.  A request that no kept block fits gives all of them back
+// first, so the blocks in use and kept together never exceed what was once in
+// use at the same time.
+constexpr size_t kKeptBlocks = 8;
+struct KeptBlock {
+  void *block;
+  size_t size;  // its malloc_usable_size
+};
+std::mutex gKeptLock;
+KeptBlock gKept[kKeptBlocks];
+size_t gKeptCount = 0;
+
+void *TakeKeptBlock(size_t size) {
+  std::lock_guard<std::mutex> lock(gKeptLock);
+  for (size_t i = 0; i < gKeptCount; ++i) {
+    // At most twice the size asked for, so that a small request does not take
+    // the block a page needs.
+    if (gKept[i].size >= size && gKept[i].size / 2 <= size) {
+      void *block = gKept[i].block;
+      gKept[i] = gKept[--gKeptCount];
+      return block;
+    }
+  }
+  for (size_t i = 0; i < gKeptCount; ++i) free(gKept[i].block);
+  gKeptCount = 0;
+  return nullptr;
+}
+
+}  // namespace
+
 HGLOBAL GlobalAlloc(int, int64_t msize) {
   if (msize < 0) return nullptr;
   const size_t size = static_cast<size_t>(msize);
   if (size < kHugePageBytes) return malloc(size);
+  if (void *kept = TakeKeptBlock(size)) return kept;
   // A page-sized block on huge pages where the system offers them: a 30 MB page
   // then costs some fifteen page faults instead of thousands, which on a
   // virtual machine take longer than the page's whole processing.
@@ -50,6 +88,14 @@ HGLOBAL GlobalAlloc(int, int64_t msize) {
 }
 
 HGLOBAL GlobalFree(HGLOBAL hmem) {
+  const size_t size = hmem ? malloc_usable_size(hmem) : 0;
+  if (size >= kHugePageBytes) {
+    std::lock_guard<std::mutex> lock(gKeptLock);
+    if (gKeptCount < kKeptBlocks) {
+      gKept[gKeptCount++] = {hmem, size};
+      return nullptr;
+    }
+  }
   free(hmem);
   return nullptr;
 }

@@ -12,7 +12,10 @@ void CopyMemory(void *dest, const void *src, DWORD count);
 BOOL DeleteFile(const char *fname);
 // A block of msize bytes (null for a negative size or when memory is short),
 // released with GlobalFree or free().  Blocks of kHugePageBytes or more start on
-// a huge-page boundary and are offered to the system for huge pages.
+// a huge-page boundary and are offered to the system for huge pages; GlobalFree
+// keeps a few of them for the next requests of about their size (a fresh block
+// costs the kernel's zeroing of every page), and a request none of them fits
+// releases them.
 constexpr size_t kHugePageBytes = size_t{2} << 20;
 HGLOBAL GlobalAlloc(int dummy, int64_t msize);
 HGLOBAL GlobalFree(HGLOBAL hmem);
