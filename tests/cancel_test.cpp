@@ -177,12 +177,13 @@ TEST(FilterCancel, ACancelledSpooledJobSendsNoFurtherSheetOrCopyAndLeavesNoSpool
 
 TEST(FilterCancel, ACancelWhilePagesAreInFlightDropsThemAndEndsTheJob) {
   signal(SIGPIPE, SIG_IGN);
-  // Large pages of busy content: compressing each takes a while, so most are
-  // still in flight when the input has ended and the first one has gone out.
-  testraster::Page photo = testraster::WhitePage(testraster::MakeHeader(1600, 2400, 8, 300));
+  // Large pages of busy content: processing and compressing each takes tens of
+  // milliseconds even on a fast machine, so the last ones are still in flight
+  // when the input has ended and the first one has gone out.
+  testraster::Page photo = testraster::WhitePage(testraster::MakeHeader(3200, 4800, 8, 600));
   testraster::DrawPhotoLike(photo, 1);
   // The band of the page mark stays white.
-  testraster::InkRect(photo, 0, 2400 / 20, 1600, 2400 / 5, 0);
+  testraster::InkRect(photo, 0, 4800 / 20, 3200, 4800 / 5, 0);
   std::vector<testraster::Page> pages;
   for (unsigned i = 1; i <= 6; ++i) {
     pages.push_back(photo);
