@@ -42,18 +42,31 @@ Bytes Concat(std::initializer_list<const Bytes *> parts) {
   return all;
 }
 
-// A spool file created in a scratch TMPDIR for the test, removed at the end.
+// A spool file created in a scratch TMPDIR for the test, removed at the end,
+// when the runner's TMPDIR is put back: a later test of the same process must
+// not spool into a directory that no longer exists.
 class SpoolInScratchDir {
  public:
   SpoolInScratchDir() {
+    const char *runnerTmp = getenv("TMPDIR");
+    if (runnerTmp) savedTmp_ = runnerTmp;
+    hadTmp_ = runnerTmp != nullptr;
     setenv("TMPDIR", dir_.path().c_str(), 1);
     created_ = CreateSpoolFile(&spool_);
+  }
+  ~SpoolInScratchDir() {
+    if (hadTmp_)
+      setenv("TMPDIR", savedTmp_.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
   }
   bool created() const { return created_; }
   SpoolFile *get() { return &spool_; }
   const std::string &dir() const { return dir_.path(); }
 
  private:
+  std::string savedTmp_;
+  bool hadTmp_ = false;
   filtertest::ScratchDir dir_;
   SpoolFile spool_;
   bool created_ = false;
