@@ -140,6 +140,30 @@ TEST(GlobalAlloc, AGivenBackPageBlockServesTheNextPageAndARequestItDoesNotFitRel
   free(GlobalAlloc(0, 4 * page));
 }
 
+TEST(GlobalAlloc, ARequestNoKeptBlockFitsGivesBackOnlyAsMuchAsItAsksFor) {
+  const int64_t page = int64_t{4928} * 6400;
+  free(GlobalAlloc(0, 4 * page));  // none kept from here on
+  BYTE *a = static_cast<BYTE *>(GlobalAlloc(0, page));
+  BYTE *b = static_cast<BYTE *>(GlobalAlloc(0, page));
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  // A kept block keeps what was written into it; a fresh one comes zeroed.
+  memset(a, 0x5A, static_cast<size_t>(page));
+  memset(b, 0x5A, static_cast<size_t>(page));
+  GlobalFree(a);
+  GlobalFree(b);
+  // A page's line-art mask, an eighth of the page, takes neither page block and
+  // gives back one of them; the other still serves the next page.
+  BYTE *mask = static_cast<BYTE *>(GlobalAlloc(0, page / 8));
+  ASSERT_NE(mask, nullptr);
+  BYTE *next = static_cast<BYTE *>(GlobalAlloc(0, page));
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(next[page / 2], 0x5A);
+  GlobalFree(mask);
+  GlobalFree(next);
+  free(GlobalAlloc(0, 4 * page));
+}
+
 // The log with its switch directory in a scratch place.
 class DebugLog : public ::testing::Test {
  protected:

@@ -43,9 +43,11 @@ namespace {
 // Page-sized blocks given back with GlobalFree, kept for the next page.  A block
 // fresh from the system is zeroed by the kernel as it is first touched, which
 // for a 30 MB page costs about as much as reading the page through the pipe; a
-// kept block is ready.  A request that no kept block fits gives all of them back
-// first, so the blocks in use and kept together never exceed what was once in
-// use at the same time.
+// kept block is ready.  A request that no kept block fits first gives back kept
+// blocks, the smallest first, until as many bytes as it asks for are given back
+// (or none is left), so the blocks in use and kept together never exceed what
+// was once in use at the same time; the blocks left serve the next requests of
+// their own size (a page's line-art mask does not cost the next page its block).
 constexpr size_t kKeptBlocks = 8;
 struct KeptBlock {
   void *block;
@@ -66,8 +68,15 @@ void *TakeKeptBlock(size_t size) {
       return block;
     }
   }
-  for (size_t i = 0; i < gKeptCount; ++i) free(gKept[i].block);
-  gKeptCount = 0;
+  size_t released = 0;
+  while (released < size && gKeptCount > 0) {
+    size_t smallest = 0;
+    for (size_t i = 1; i < gKeptCount; ++i)
+      if (gKept[i].size < gKept[smallest].size) smallest = i;
+    released += gKept[smallest].size;
+    free(gKept[smallest].block);
+    gKept[smallest] = gKept[--gKeptCount];
+  }
   return nullptr;
 }
 
