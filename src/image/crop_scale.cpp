@@ -13,10 +13,6 @@ namespace {
 
 constexpr BYTE kWhite = 255;
 
-struct FreeDeleter {
-  void operator()(void *p) const { GlobalFree(p); }
-};
-
 // Bytes per pixel for a depth: whole bytes, at least one.
 DWORD PixelBytesFor(WORD colorbits) { return colorbits >= 8 ? colorbits / 8 : 1; }
 
@@ -61,7 +57,7 @@ bool ScalePage(const Page *lpJob, BYTE *bitmap, DWORD stride, DWORD planeRows, b
   const DWORD produced = ScaledRows(planeRows, Yratio);
   const DWORD lastPlaneRows = produced > height ? produced : height;
   const uint64_t scratchRows = (twoColour ? height : 0) + static_cast<uint64_t>(lastPlaneRows);
-  std::unique_ptr<BYTE, FreeDeleter> scratch(
+  std::unique_ptr<BYTE, GlobalFreeDeleter> scratch(
       static_cast<BYTE *>(GlobalAlloc(0, static_cast<int64_t>(scratchRows * width))));
   if (!scratch) {
     DbgMsg("ImageCrop::no memory for a scaled page of %ux%llu pixels", width,
@@ -221,7 +217,7 @@ long ScaleImage(BYTE *srclpbuf, DWORD srcWidth, DWORD srcHigh, DWORD lines, BYTE
   // After them, one row of the four source samples of every target column.
   const uint64_t entries =
       4 * static_cast<uint64_t>(trgWidth) + 4 * static_cast<uint64_t>(rowCount) + trgWidth;
-  std::unique_ptr<DWORD, FreeDeleter> block(
+  std::unique_ptr<DWORD, GlobalFreeDeleter> block(
       static_cast<DWORD *>(GlobalAlloc(0, static_cast<int64_t>(entries * sizeof(DWORD)))));
   if (!block) {
     DbgMsg("ScaleImage::no memory for the tables of %llu entries",

@@ -19,10 +19,6 @@ namespace {
 constexpr int kLineArtThreshold = 220;
 constexpr int kKernelWidth = 3;
 
-struct FreeDeleter {
-  void operator()(void *p) const { GlobalFree(p); }
-};
-
 // Geometry the 16-bit filter interfaces can take without truncation.
 bool FitsWord(DWORD value) { return value != 0 && value <= 0xFFFF; }
 
@@ -227,8 +223,8 @@ BOOL DoBorderQuality(Page *page) {
   // The line-art mask, filtered and thresholded straight from the grey page into
   // rows of width / 8 bytes: the grey page itself is needed unchanged for the
   // screen.  Without it the page still gets the plain screen.
-  std::unique_ptr<BYTE, FreeDeleter> mask;
-  std::unique_ptr<BYTE, FreeDeleter> scratch;
+  std::unique_ptr<BYTE, GlobalFreeDeleter> mask;
+  std::unique_ptr<BYTE, GlobalFreeDeleter> scratch;
   if (bitmap != nullptr && FitsWord(width) && FitsWord(height) && width <= stride) {
     mask.reset(static_cast<BYTE *>(GlobalAlloc(0, static_cast<int64_t>(BWlinebytes) * height + 1)));
     scratch.reset(static_cast<BYTE *>(GlobalAlloc(0, width)));

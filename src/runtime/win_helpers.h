@@ -19,6 +19,11 @@ BOOL DeleteFile(const char *fname);
 constexpr size_t kHugePageBytes = size_t{2} << 20;
 HGLOBAL GlobalAlloc(int dummy, int64_t msize);
 HGLOBAL GlobalFree(HGLOBAL hmem);
+
+// Gives a GlobalAlloc block back when its owner (a std::unique_ptr) lets go.
+struct GlobalFreeDeleter {
+  void operator()(void *p) const { GlobalFree(p); }
+};
 uint64_t getTotalSystemMemory();
 int str2Int(const char *string);
 // Milliseconds of the wall clock modulo 2^32; elapsed times are differences of two
