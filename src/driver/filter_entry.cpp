@@ -96,16 +96,6 @@ int OpenPrintFile(const char *path) {
   return fd;
 }
 
-// A raster page of 24-bit pixels is about 100 MB; through the default 64 KB pipe
-// the filter and the program before it would take turns some 1600 times per
-// page.  A larger pipe (if the system allows it) lets both run longer at a time.
-void WidenInputPipe(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return;
-  int size = fcntl(fd, F_SETPIPE_SZ, 1 << 20);
-  DbgMsg("main::input pipe of %d bytes", size);
-}
-
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
@@ -383,7 +373,6 @@ int FilterMain(int argc, char *argv[], const FilterSettings &settings) {
   job->output.fd = settings.printerFd;
   job->output.cancelGraceMs = settings.cancelGraceMs;
   ChooseJbigEncoderFromEnvironment();
-  WidenInputPipe(fd);
   RasterInput input;
   cups_raster_t *ras = OpenRasterInput(&input, fd);
   ppd_file_t *ppd = OpenPpd();

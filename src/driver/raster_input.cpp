@@ -1,6 +1,7 @@
 #include "driver/raster_input.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -30,6 +31,11 @@ constexpr uint64_t kSyncWordBytes = 4;
 constexpr size_t kPipeFillBytes = 64 * 1024;
 constexpr int kPipeFillWaits = 4;
 constexpr long kPipeFillPauseNs = 250 * 1000;
+
+// A raster page of 24-bit pixels is about 100 MB; through the default 64 KB pipe
+// the filter and the program before it would take turns some 1600 times per
+// page.  A larger pipe (if the system allows it) lets both run longer at a time.
+constexpr int kPipeBytes = 1 << 20;
 
 void LetPipeFill(int fd, size_t bytes) {
   const size_t want = bytes < kPipeFillBytes ? bytes : kPipeFillBytes;
@@ -109,6 +115,8 @@ cups_raster_t *OpenRasterInput(RasterInput *input, int fd) {
   input->fd = fd;
   struct stat st;
   input->fromPipe = fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode) ? TRUE : FALSE;
+  if (input->fromPipe)
+    DbgMsg("RasterInput::input pipe of %d bytes", fcntl(fd, F_SETPIPE_SZ, kPipeBytes));
   // The sync word counts as the first "header" read: an input that ends before
   // any byte of it is empty.
   StartHeaderNotes(input);
